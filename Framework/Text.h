@@ -1,0 +1,47 @@
+// Text helpers: wide strings, case-insensitive keys, code-page conversion, safe formatting.
+#pragma once
+#include <windows.h>
+#include <map>
+#include <string>
+#include <string_view>
+
+using stringW = std::wstring;
+
+// A wide string ordered and compared without regard to case, in lstrcmpiW order.
+class keystringW : public std::wstring {
+public:
+    using std::wstring::wstring;
+    keystringW() = default;
+    keystringW(const std::wstring& s) : std::wstring(s) {}
+    keystringW(std::wstring&& s) : std::wstring(std::move(s)) {}
+    friend bool operator<(const keystringW& a, const keystringW& b) { return lstrcmpiW(a.c_str(), b.c_str()) < 0; }
+    friend bool operator==(const keystringW& a, const keystringW& b) { return lstrcmpiW(a.c_str(), b.c_str()) == 0; }
+    friend bool operator!=(const keystringW& a, const keystringW& b) { return !(a == b); }
+};
+
+bool EqualNoCase(const std::wstring& a, const std::wstring& b);
+
+// Code-page conversion. Narrow texts of the system are in the ANSI code page unless told otherwise;
+// characters that the code page lacks become '?'.
+std::string Narrow(std::wstring_view text, UINT codePage = CP_ACP);
+std::wstring Widen(std::string_view text, UINT codePage = CP_ACP);
+
+// printf into a buffer of `size` bytes (terminating zero included); longer output is cut, never overflows.
+std::string FormatBuffer(size_t size, const char* format, ...) __attribute__((format(printf, 2, 3)));
+std::string FormatBufferV(size_t size, const char* format, va_list args);
+std::wstring FormatBufferW(size_t size, const wchar_t* format, ...);
+
+// White space is CR, LF, TAB and blank.
+bool IsBlank(wchar_t c);
+std::wstring trim(const std::wstring& text);
+std::wstring rtrim(const std::wstring& text);
+std::string trim(const std::string& text);
+std::string rtrim(const std::string& text);
+
+// The Russian noun form for a count: 1 купюра, 2 купюры, 5 купюр, 11 купюр, 21 купюра.
+const std::wstring& CardinalForm(unsigned long long count, const std::wstring& one, const std::wstring& few,
+                                 const std::wstring& many);
+
+// Replaces every occurrence of each key by its value in one left-to-right pass; at one position
+// the longest key wins, and replaced text is not scanned again.
+std::wstring ReplaceEntries(const std::wstring& text, const std::map<std::wstring, std::wstring>& entries);

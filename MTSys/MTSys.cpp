@@ -1,0 +1,1 @@
+#include "MTSys/MTSys.h"

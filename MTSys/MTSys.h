@@ -1,0 +1,3 @@
+// The threading library.
+#pragma once
+#include "MTSys/MessageQueue.h"
