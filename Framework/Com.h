@@ -45,7 +45,7 @@ public:
     VARIANT* Out() { VariantClear(&v_); return &v_; }
     const VARIANT& Get() const { return v_; }
     VARTYPE Type() const { return v_.vt; }
-    // Conversions through VariantChangeType; a value that does not convert raises OleAutoException.
+    // Conversions through VariantChangeType; a value that does not convert raises CoError.
     CoString ToString() const;
     long ToLong() const;
     IDispatch* ToDispatch() const;  // not AddRef'ed; null when the value holds no object

@@ -9,7 +9,8 @@ std::wstring ExpEnv(const std::wstring& text);
 
 bool IsAbsolutePath(const std::string& path);   // "C:\...", "C:/...", "\\server\..." or "\..."
 bool IsAbsolutePath(const std::wstring& path);
-// The full path (relative paths complete against the current folder) ending in a backslash.
+// The full path (relative paths complete against the current folder) ending in a backslash;
+// an empty path stays empty.
 std::string MakePathSpec(const std::string& path);
 std::wstring MakePathSpec(const std::wstring& path);
 // `ext` includes its dot. AddDefaultExt adds it only when the file name has no extension;

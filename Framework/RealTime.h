@@ -47,8 +47,8 @@ private:
 // `date` and `time` choose the parts (joined by a blank when both); `seconds` adds the seconds.
 // Kind 0 always writes both parts in full. Never gives the empty text.
 enum class TimeFormat { Machine = 0, Long = 1, Short = 2 };
-std::wstring Format(RealTime time, int kind, bool date = true, bool time = true, bool seconds = true);
-std::string FormatA(RealTime time, int kind, bool date = true, bool time = true, bool seconds = true);
+std::wstring Format(RealTime when, int kind, bool date = true, bool time = true, bool seconds = true);
+std::string FormatA(RealTime when, int kind, bool date = true, bool time = true, bool seconds = true);
 // Date and time of a display kind joined by a blank, with seconds; empty for Never.
 std::wstring FormatDateTime(RealTime time, int kind);
 // Reads what Format writes for the kind (for kinds 1 and 2 either part may be alone). False when the
