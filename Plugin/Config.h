@@ -1,0 +1,67 @@
+// Where the plugin keeps its configuration, and the two ways of reading a setting.
+#pragma once
+#include "Framework/Registry.h"
+#include <string>
+
+namespace Plugin {
+
+// Key paths. The plugin key exists in both trees: the machine tree holds shared settings and
+// state, the user tree per-user overrides, running numbers and diagnostic switches.
+inline constexpr wchar_t kHostKey[] = L"Software\\Velmor\\Paylantra";
+inline constexpr wchar_t kPluginKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark";
+inline constexpr wchar_t kControlPluginKey[] = L"Software\\Velmor\\Paylantra\\Control Plugins\\Tallymark";
+inline constexpr wchar_t kOptionsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Options";
+inline constexpr wchar_t kOptionsAlertEventsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Options\\Alert Events";
+inline constexpr wchar_t kConfigKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Config";
+inline constexpr wchar_t kConfigAlertEventsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Config\\Alert Events";
+inline constexpr wchar_t kReportPathsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Config\\Paths\\Reports";
+inline constexpr wchar_t kCollectKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Collect";
+inline constexpr wchar_t kBillCountersKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Bill Counters";
+inline constexpr wchar_t kCounterLimitsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Counter Limits";
+inline constexpr wchar_t kAlertsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Alerts";
+inline constexpr wchar_t kPrintTemplatesKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Print Templates";
+inline constexpr wchar_t kDebugKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Debug";
+inline constexpr wchar_t kDebugCollectKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Debug\\Collect";
+inline constexpr wchar_t kDebugReportKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Debug\\Report";
+inline constexpr wchar_t kDebugAlertKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Debug\\Alert";
+inline constexpr wchar_t kDebugMacroKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Debug\\Macro";
+inline constexpr wchar_t kCashSettingsKey[] = L"Software\\Velmor\\Paylantra\\Cash Settings";
+inline constexpr wchar_t kHostUIKey[] = L"Software\\Velmor\\Paylantra\\UI";
+inline constexpr wchar_t kHostURLKey[] = L"Software\\Velmor\\Paylantra\\URL";
+
+// One key. A null key, a missing value and a value of another type all give the default.
+std::wstring ReadSetting(HKEY key, const wchar_t* name, const std::wstring& defaultValue);
+std::wstring ReadSetting(HKEY key, const wchar_t* name, const wchar_t* defaultValue);
+bool ReadSetting(HKEY key, const wchar_t* name, bool defaultValue);  // a flag: non-zero is on
+int ReadSetting(HKEY key, const wchar_t* name, int defaultValue);    // REG_DWORD as signed
+inline std::wstring ReadSetting(const RegKey& key, const wchar_t* name, const std::wstring& d) { return ReadSetting(key.Handle(), name, d); }
+inline std::wstring ReadSetting(const RegKey& key, const wchar_t* name, const wchar_t* d) { return ReadSetting(key.Handle(), name, d); }
+inline bool ReadSetting(const RegKey& key, const wchar_t* name, bool d) { return ReadSetting(key.Handle(), name, d); }
+inline int ReadSetting(const RegKey& key, const wchar_t* name, int d) { return ReadSetting(key.Handle(), name, d); }
+
+// The user key over the machine key over the default: each present value replaces the one before.
+// Either key may be null (it could not be opened); the other still counts.
+std::wstring ReadOption(HKEY user, HKEY machine, const wchar_t* name, const std::wstring& defaultValue);
+std::wstring ReadOption(HKEY user, HKEY machine, const wchar_t* name, const wchar_t* defaultValue);
+bool ReadOption(HKEY user, HKEY machine, const wchar_t* name, bool defaultValue);
+int ReadOption(HKEY user, HKEY machine, const wchar_t* name, int defaultValue);
+unsigned ReadOption(HKEY user, HKEY machine, const wchar_t* name, unsigned defaultValue);
+
+// The same subkey of the plugin key in both trees, opened for reading at construction, so that
+// every read is fresh: `PluginOptions(kOptionsKey).Read(L"Collect Enabled", false)`.
+class PluginOptions {
+public:
+    explicit PluginOptions(const wchar_t* keyPath = kOptionsKey)
+        : user_(HKEY_CURRENT_USER, keyPath, false, kRegReadAccess),
+          machine_(HKEY_LOCAL_MACHINE, keyPath, false, kRegReadAccess) {}
+    template <class T> auto Read(const wchar_t* name, T defaultValue) const {
+        return ReadOption(user_.Handle(), machine_.Handle(), name, defaultValue);
+    }
+    const RegKey& User() const { return user_; }
+    const RegKey& Machine() const { return machine_; }
+
+private:
+    RegKey user_, machine_;
+};
+
+}  // namespace Plugin
