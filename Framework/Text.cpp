@@ -47,8 +47,10 @@ std::wstring FormatBufferW(size_t size, const wchar_t* format, ...) {
     va_start(args, format);
     int n = vswprintf(buffer.data(), size, format, args);
     va_end(args);
-    // A cut output makes vswprintf fail; the buffer then holds what fitted.
-    if (n < 0) return std::wstring(buffer.data(), wcsnlen(buffer.data(), size - 1));
+    // A cut output fails or reports the full length, depending on the runtime; either way the
+    // buffer holds what fitted, possibly without its terminating zero.
+    buffer[size - 1] = L'\0';
+    if (n < 0 || size_t(n) >= size) return std::wstring(buffer.data(), wcsnlen(buffer.data(), size - 1));
     return std::wstring(buffer.data(), size_t(n));
 }
 

@@ -1,12 +1,323 @@
+#include "Framework/AppLog.h"
+#include "Framework/Com.h"
+#include "Framework/Exceptions.h"
+#include "Framework/Numbers.h"
+#include "Framework/Paths.h"
+#include "Framework/RealTime.h"
 #include "Framework/Registry.h"
 #include "Framework/Text.h"
 #include "tests/RegistryFixture.h"
+#include "tests/TestFiles.h"
+#include <thread>
+#include <vector>
 
 TEST(Text, AnsiCodePageIs1251) { EXPECT_EQ(GetACP(), 1251u); }
 
-TEST_F(RegistryTest, EachTestStartsEmpty) {
+TEST(Text, FormatBufferCutsAtItsSizeAndNeverOverflows) {
+    EXPECT_EQ(FormatBuffer(256, "%u\t%s", 5u, "CASH.INIT"), "5\tCASH.INIT");
+    EXPECT_EQ(FormatBuffer(4, "%s", "abcdef"), "abc");
+    EXPECT_EQ(FormatBuffer(1, "%s", "abc"), "");
+    EXPECT_EQ(FormatBuffer(0, "%s", "abc"), "");
+    std::string huge(10000, 'x');
+    EXPECT_EQ(FormatBuffer(256, "%s!", huge.c_str()).size(), 255u);
+    EXPECT_EQ(FormatBufferW(4, L"%ls", L"abcdef"), L"abc");
+}
+
+TEST(Text, CardinalFormFollowsRussianPlurals) {
+    const std::wstring one = L"купюра", few = L"купюры", many = L"купюр";
+    struct { unsigned long long n; const std::wstring* form; } cases[] = {
+        {0, &many}, {1, &one}, {2, &few}, {4, &few}, {5, &many}, {11, &many}, {12, &many}, {14, &many},
+        {21, &one}, {22, &few}, {25, &many}, {101, &one}, {111, &many}, {112, &many}, {1001, &one}};
+    for (auto& c : cases) EXPECT_EQ(CardinalForm(c.n, one, few, many), *c.form) << c.n;
+}
+
+TEST(Text, TrimTakesOnlyCrLfTabAndBlank) {
+    EXPECT_EQ(trim(std::wstring(L" \r\n\tабв \t")), L"абв");
+    EXPECT_EQ(rtrim(std::wstring(L"  a  ")), L"  a");
+    EXPECT_EQ(trim(std::wstring(L"\u00A0a\u200A")), L"\u00A0a\u200A");  // other spaces stay
+    EXPECT_EQ(trim(std::string("\xA0 x \n")), "\xA0 x");
+    EXPECT_EQ(trim(std::wstring(L"   ")), L"");
+}
+
+TEST(Text, ReplaceEntriesDoesOnePassAndPrefersTheLongestKey) {
+    std::map<std::wstring, std::wstring> entries{{L"[*]", L"RUB"}, {L"(*)", L"руб."}, {L"a", L"aa"}, {L"ab", L"X"}};
+    EXPECT_EQ(ReplaceEntries(L"[*] (*) ab a", entries), L"RUB руб. X aa");
+    EXPECT_EQ(ReplaceEntries(L"", entries), L"");
+}
+
+TEST(Text, KeystringComparesWithoutCase) {
+    std::map<keystringW, int> m{{L"Collect", 1}};
+    EXPECT_EQ(m.count(L"COLLECT"), 1u);
+    EXPECT_TRUE(keystringW(L"привет") == keystringW(L"ПРИВЕТ"));
+}
+
+TEST(Exceptions, WindowsErrorMessageNamesCodeFileAndLine) {
+    WindowsError e(5, "Plugin/TerminalExtender", 42);
+    EXPECT_EQ(e.Reason(), "Windows system call error 5 (00000005) at \"Plugin/TerminalExtender\":42");
+    EXPECT_EQ(e.Code(), 5u);
+}
+
+TEST(Exceptions, RussianReasonsAreAnsi) {
+    VMAppException e(std::wstring(L"Нет активного сеанса"));
+    EXPECT_EQ(e.Reason(), "\xcd\xe5\xf2 \xe0\xea\xf2\xe8\xe2\xed\xee\xe3\xee \xf1\xe5\xe0\xed\xf1\xe0");
+    EXPECT_EQ(e.ReasonW(), L"Нет активного сеанса");
+}
+
+TEST(Com, CoCallExRaisesCoErrorWithThePosition) {
+    EXPECT_NO_THROW(CoCallEx(S_FALSE, nullptr, "x", 1));
+    try {
+        CoCallEx(E_NOINTERFACE, nullptr, "AppFrame/Include/co", 114);
+        FAIL();
+    } catch (const CoError& e) {
+        EXPECT_EQ(e.Code(), E_NOINTERFACE);
+        EXPECT_EQ(e.File(), "AppFrame/Include/co");
+        EXPECT_EQ(e.Line(), 114);
+    }
+}
+
+TEST(Com, VariantConverts) {
+    EXPECT_EQ(Variant(100L).ToString().Str(), L"100");
+    EXPECT_EQ(Variant(L"5000").ToLong(), 5000);
+    EXPECT_EQ(Variant(L"RUB").ToString().StrA(), "RUB");
+    EXPECT_EQ(Variant().ToString().Str(), L"");
+    EXPECT_EQ(Variant(L"abc").ToDispatch(), nullptr);
+    EXPECT_THROW(Variant(L"abc").ToLong(), CoError);
+    CoString ansi("\xEF\xF0\xE8", 3);
+    EXPECT_EQ(ansi.Str(), L"при");
+}
+
+TEST(RealTime, NeverTestsFalseAndFormatsEmpty) {
+    EXPECT_FALSE(RealTime::Never);
+    EXPECT_EQ(Format(RealTime::Never, 0), L"");
+    EXPECT_FALSE(RealTime::Never.UTC());
+    EXPECT_TRUE(RealTime::Now());
+}
+
+static RealTime At(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0, WORD ms = 0) {
+    SYSTEMTIME st{};
+    st.wYear = y, st.wMonth = mo, st.wDay = d, st.wHour = h, st.wMinute = mi, st.wSecond = s, st.wMilliseconds = ms;
+    return RealTime(st);
+}
+
+TEST(RealTime, MachineTextRoundTripsToTheTick) {
+    RealTime t = At(2026, 12, 8, 23, 59, 58, 123) + 4567;
+    EXPECT_EQ(Format(t, 0), L"2026-12-08 23:59:58.1234567");
+    RealTime back;
+    ASSERT_TRUE(ScanDateTime(Format(t, 0), 0, back));
+    EXPECT_EQ(back, t);
+    ASSERT_TRUE(ScanDateTime(std::string("2024-05-17 08:00:00"), 0, back));
+    EXPECT_EQ(back, At(2024, 5, 17, 8));
+    for (const char* bad : {"", "2024-05-17", "2024-13-01 00:00:00", "2024-02-30 00:00:00", "2024-05-17 24:00:00",
+                            "2024-05-17 08:00:00x", "garbage"})
+        EXPECT_FALSE(ScanDateTime(std::string(bad), 0, back)) << bad;
+}
+
+TEST(RealTime, DisplayFormsAreRussian) {
+    RealTime t = At(2026, 12, 8, 9, 5, 7);
+    EXPECT_EQ(Format(t, 1, true, false), L"8 декабря 2026 г.");
+    EXPECT_EQ(Format(t, 1, false, true, false), L"09:05");
+    EXPECT_EQ(Format(t, 2, true, false), L"08.12.2026");
+    EXPECT_EQ(Format(t, 2, false, true, true), L"09:05:07");
+    EXPECT_EQ(FormatDateTime(t, 2), L"08.12.2026 09:05:07");
+    RealTime back;
+    ASSERT_TRUE(ScanDateTime(FormatDateTime(t, 2), 2, back));
+    EXPECT_EQ(back, t);
+    ASSERT_TRUE(ScanDateTime(FormatDateTime(t, 1), 1, back));
+    EXPECT_EQ(back, t);
+    ASSERT_TRUE(ScanDateTime(std::wstring(L"08.12.2026"), 2, back));
+    EXPECT_EQ(back, t.Date());
+}
+
+TEST(RealTime, DateArithmeticAndOleDates) {
+    RealTime t = At(2024, 3, 1, 0, 0, 5);
+    EXPECT_EQ(t.Date(), At(2024, 3, 1));
+    EXPECT_EQ((t - RealTime::kTicksPerDay).Date(), At(2024, 2, 29));
+    EXPECT_EQ(t - At(2024, 3, 1), 5 * RealTime::kTicksPerSecond);
+    EXPECT_NE(t, t.Date());
+    EXPECT_EQ(RealTime::FromOleDate(0), At(1899, 12, 30));
+    EXPECT_EQ(RealTime::FromOleDate(2.25), At(1900, 1, 1, 6));
+    EXPECT_EQ(RealTime::FromOleDate(-1.25), At(1899, 12, 29, 6));
+    EXPECT_DOUBLE_EQ(At(1900, 1, 1, 6).ToOleDate(), 2.25);
+    RealTime local = RealTime::Now();
+    EXPECT_EQ(local.UTC().Local(), local);
+}
+
+TEST(Numbers, FormatsReadWhatTheyPromise) {
+    struct { const char* text; int format; bool ok; double value; } cases[] = {
+        {"12", 0, true, 12}, {"-12.5", 0, true, -12.5}, {"+.5", 0, true, 0.5}, {" 7 ", 0, true, 7},
+        {"12,5", 0, false, 0}, {"12,5", 2, true, 12.5}, {"12.5", 2, false, 0}, {"", 0, false, 0},
+        {"-", 0, false, 0}, {".", 0, false, 0}, {"1e5", 0, false, 0}, {"12a", 0, false, 0}, {"0x10", 0, false, 0},
+        {"1.2.3", 0, false, 0}, {"5", 7, false, 0}};
+    for (auto& c : cases) {
+        double value = 0;
+        EXPECT_EQ(ScanNumberEx(c.text, value, c.format), c.ok) << c.text << " / " << c.format;
+        if (c.ok) {
+            EXPECT_DOUBLE_EQ(value, c.value) << c.text;
+        }
+    }
+    long long n = 0;
+    EXPECT_TRUE(ScanNumberEx(std::string("-42"), n, 0));
+    EXPECT_EQ(n, -42);
+    EXPECT_FALSE(ScanNumberEx(std::string("4.2"), n, 0));
+    EXPECT_FALSE(ScanNumberEx(std::string("99999999999999999999"), n, 0));
+    double any = 0;
+    EXPECT_TRUE(ScanNumberAny("3,25", any, {0, 2}));
+    EXPECT_DOUBLE_EQ(any, 3.25);
+    EXPECT_FALSE(ScanNumberAny("3,25", any, {0}));
+}
+
+TEST(Numbers, UserLocaleFormatAcceptsItsOwnLayout) {
+    LocaleNumberFormat format;
+    format.Get().NumDigits = 2;
+    char out[64];
+    ASSERT_GT(GetNumberFormatA(LocaleLCID(), 0, "-1234567.5", &format.Get(), out, sizeof out), 0);
+    double value = 0;
+    ASSERT_TRUE(ScanNumberEx(std::string(out), value, 1)) << out;
+    EXPECT_DOUBLE_EQ(value, -1234567.5);
+    LocaleNumberFormat copy = format;
+    copy.SetDecimalSep(".");
+    EXPECT_STREQ(copy->lpDecimalSep, ".");
+    EXPECT_NE(copy->lpDecimalSep, format->lpDecimalSep);  // the copy owns its buffers
+}
+
+TEST(Paths, ExpEnvKeepsUndefinedReferences) {
+    SetEnvironmentVariableW(L"TALLY_T", L"C:\\Logs");
+    EXPECT_EQ(ExpEnv(std::string("%TALLY_T%\\Tallymark *.txt")), "C:\\Logs\\Tallymark *.txt");
+    EXPECT_EQ(ExpEnv(std::string("%NO_SUCH_VAR_X%\\a")), "%NO_SUCH_VAR_X%\\a");
+    EXPECT_EQ(ExpEnv(std::string("100% %TALLY_T%")), "100% C:\\Logs");  // "% " is no reference
+    EXPECT_EQ(ExpEnv(std::string("%NO_SUCH%TALLY_T%")), "%NO_SUCHC:\\Logs");
+    EXPECT_EQ(ExpEnv(std::string("50%")), "50%");
+    EXPECT_EQ(ExpEnv(std::wstring(L"%TALLY_T%")), L"C:\\Logs");
+}
+
+TEST(Paths, NamesExtensionsAndFolders) {
+    EXPECT_TRUE(IsAbsolutePath(std::string("C:\\x")));
+    EXPECT_TRUE(IsAbsolutePath(std::string("\\\\server\\share")));
+    EXPECT_FALSE(IsAbsolutePath(std::string("C:x")));
+    EXPECT_FALSE(IsAbsolutePath(std::string("html")));
+    EXPECT_EQ(AddDefaultExt(std::string("receipt"), ".TXT"), "receipt.TXT");
+    EXPECT_EQ(AddDefaultExt(std::string("a.b\\receipt"), ".TXT"), "a.b\\receipt.TXT");
+    EXPECT_EQ(AddDefaultExt(std::string("receipt.txt"), ".TXT"), "receipt.txt");
+    EXPECT_EQ(SetDefaultExt(std::string("collect"), ".html"), "collect.html");
+    EXPECT_EQ(SetDefaultExt(std::string("c:\\x.y\\collect.htm"), ".html"), "c:\\x.y\\collect.html");
+    EXPECT_EQ(GetParentPath(std::string("C:\\a\\b.txt")), "C:\\a");
+    EXPECT_EQ(GetFileName(std::string("C:\\a\\b.txt")), "b.txt");
+    EXPECT_EQ(GetFileName(std::string("b.txt")), "b.txt");
+    EXPECT_EQ(MakePathSpec(std::string("C:\\a")), "C:\\a\\");
+    EXPECT_EQ(MakePathSpec(std::string("C:\\a\\")), "C:\\a\\");
+    EXPECT_EQ(MakePathSpec(std::string("")), "");
+}
+
+TEST(Paths, CreatePathMakesEveryFolder) {
+    TempFolder temp;
+    std::string deep = temp.Path() + "\\a\\b\\c";
+    EXPECT_TRUE(CreatePath(deep));
+    EXPECT_TRUE(CreatePath(deep + "\\"));
+    EXPECT_FALSE(FileExists(deep));  // a folder is not a file
+    std::string file = temp.Path() + "\\f.txt";
+    WriteBytes(file, "x");
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_FALSE(CreatePath(file + "\\sub"));  // below a file
+}
+
+TEST_F(RegistryTest, ValuesOfTheWrongTypeAreNotReadable) {
     RegKey key(HKEY_LOCAL_MACHINE, L"Software\\Probe", true, kRegWriteAccess);
     ASSERT_TRUE(key.IsOpen());
+    key[L"n"] = DWORD(7);
+    key[L"s"] = L"текст";
+    EXPECT_EQ(key[L"n"].Int(), 7u);
+    EXPECT_FALSE(key[L"n"].Text());
+    EXPECT_EQ(key[L"s"].Text(), L"текст");
+    EXPECT_FALSE(key[L"s"].Int());
+    EXPECT_THROW(key[L"s"].GetInt(), VelmorException);
+    EXPECT_FALSE(key[L"missing"].Valid());
+    EXPECT_FALSE(key[L"missing"].Int());
+    // A two-byte "DWORD", a QWORD and binary data are no integers.
+    WORD small = 3;
+    RegSetValueExW(key.Handle(), L"w", 0, REG_DWORD, reinterpret_cast<BYTE*>(&small), 2);
+    ULONGLONG big = 5;
+    RegSetValueExW(key.Handle(), L"q", 0, REG_QWORD, reinterpret_cast<BYTE*>(&big), 8);
+    EXPECT_FALSE(key[L"w"].Int());
+    EXPECT_FALSE(key[L"q"].Int());
+    EXPECT_TRUE(key[L"q"].Valid());
+    // A text stored without its terminating zero, and one with an odd byte count.
+    const wchar_t raw[] = L"abc";
+    RegSetValueExW(key.Handle(), L"nz", 0, REG_SZ, reinterpret_cast<const BYTE*>(raw), 6);
+    EXPECT_EQ(key[L"nz"].Text(), L"abc");
+    RegSetValueExW(key.Handle(), L"odd", 0, REG_SZ, reinterpret_cast<const BYTE*>(raw), 5);
+    EXPECT_EQ(key[L"odd"].Text(), L"ab");
+    key[L"n"].Delete();
+    EXPECT_FALSE(key[L"n"].Valid());
+    EXPECT_NO_THROW(key[L"n"].Delete());
+}
+
+TEST_F(RegistryTest, SubkeysEnumerateAndDeleteWithEverythingBelow) {
+    RegKey root(HKEY_LOCAL_MACHINE, L"Software\\Probe", true, kRegWriteAccess);
+    RegKey(root.Handle(), L"RUB\\deep", true, kRegWriteAccess)[L"100"] = DWORD(1);
+    RegKey(root.Handle(), L"USD", true, kRegWriteAccess);
+    EXPECT_EQ(root.SubkeyCount(), 2u);
+    EXPECT_EQ(root.SubkeyName(0), L"RUB");
+    EXPECT_EQ(root.SubkeyName(5), L"");
+    root.DeleteSubkey(L"RUB");
+    EXPECT_EQ(root.SubkeyCount(), 1u);
+    EXPECT_NO_THROW(root.DeleteSubkey(L"RUB"));
+    RegKey reader(HKEY_LOCAL_MACHINE, L"Software\\Probe", false, kRegReadAccess);
+    EXPECT_THROW(reader[L"x"] = DWORD(1), WindowsError);  // read access only
+}
+
+TEST_F(RegistryTest, AMissingKeyGivesAnEmptyHolder) {
+    RegKey key(HKEY_LOCAL_MACHINE, L"Software\\Nothing\\Here", false, kRegReadAccess);
+    EXPECT_FALSE(key.IsOpen());
+    EXPECT_EQ(key.LastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(key[L"x"].Valid());
-    key[L"x"] = DWORD(5);
+    EXPECT_FALSE(key[L"x"].Text());
+    EXPECT_EQ(key.SubkeyCount(), 0u);
+    EXPECT_THROW(key[L"x"] = DWORD(1), WindowsError);
+    RegKey none(nullptr, L"x", true, kRegWriteAccess);
+    EXPECT_FALSE(none.IsOpen());
+}
+
+TEST(AppLog, EveryRecordIsOnDiskWhenWriteReturns) {
+    TempFolder temp;
+    std::string path = temp.Path() + "\\logs\\day.txt";
+    AppLog log;
+    log.Write(5, "%s", "dropped: no path yet");
+    log.SetLogPath(path);
+    log.Write(0, "%u\t%s\t;%s", 6u, "CASH.ACCEPT", "\xef\xf0\xe8\xed\xff\xf2\xe0 \xa4");
+    // Another program can read the file while the log holds it open.
+    EXPECT_EQ(ReadBytes(path), "6\tCASH.ACCEPT\t;\xef\xf0\xe8\xed\xff\xf2\xe0 \xa4\r\n");
+    log.Write(0, "two\r\nlines");
+    EXPECT_EQ(ReadLines(path).back(), "two  lines");
+    log.SetLogPath("");
+    log.Write(0, "nowhere");
+    EXPECT_EQ(ReadLines(path).size(), 2u);
+}
+
+TEST(AppLog, RecordsFromManyThreadsAreAllWritten) {
+    TempFolder temp;
+    std::string path = temp.Path() + "\\many.txt";
+    {
+        AppLog log;
+        log.SetLogPath(path);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&log, t] {
+                for (int i = 0; i < 250; ++i) log.Write(5, "thread %d record %d", t, i);
+            });
+        for (auto& th : threads) th.join();
+    }
+    auto lines = ReadLines(path);
+    ASSERT_EQ(lines.size(), 1000u);
+    for (auto& line : lines) {
+        EXPECT_EQ(line[2], ':');
+        EXPECT_NE(line.find("\tthread "), std::string::npos);
+    }
+}
+
+TEST(AppLog, AFolderThatCannotBeMadeFailsNothing) {
+    TempFolder temp;
+    WriteBytes(temp.Path() + "\\file", "x");
+    AppLog log;
+    log.SetLogPath(temp.Path() + "\\file\\below\\log.txt");
+    EXPECT_NO_THROW(log.Write(5, "lost quietly"));
 }
