@@ -1,0 +1,320 @@
+#include "Plugin/BillCounters.h"
+#include "Framework/Exceptions.h"
+#include "Framework/Registry.h"
+#include "Plugin/Config.h"
+#include <algorithm>
+#include <cwctype>
+
+namespace Plugin {
+
+namespace {
+const char kSource[] = "Plugin/TerminalExtender";
+const wchar_t kPropertyPrefix[] = L"Tallymark.BillCounter.";
+const size_t kMaxValueName = 32767;  // registry value names hold at most 16383 characters
+
+std::wstring CounterPath(const std::wstring& counter) { return std::wstring(kBillCountersKey) + L"\\" + counter; }
+
+std::wstring Decimal(uint32_t value) { return std::to_wstring(value); }
+
+// A currency code becomes a registry key name; one that the reader would not find again is refused.
+void CheckBill(uint32_t denomination, const std::wstring& currency) {
+    if (denomination == 0)
+        throw VMAppException(L"Недопустимый номинал купюры 0 (" + currency + L")");
+    if (currency.empty() || currency.size() > 255 || currency.find(L'\\') != std::wstring::npos)
+        throw VMAppException(L"Недопустимый код валюты купюры \"" + currency + L"\"");
+}
+}  // namespace
+
+void BillSet::Add(const std::wstring& currency, uint32_t denomination, uint32_t count) {
+    items_[keystringW(currency)][denomination] += count;
+}
+
+const BillSet::Denominations* BillSet::Find(const std::wstring& currency) const {
+    auto it = items_.find(keystringW(currency));
+    return it == items_.end() ? nullptr : &it->second;
+}
+
+uint32_t BillSet::TotalCount() const {
+    uint32_t total = 0;
+    for (const auto& [currency, denominations] : items_)
+        for (const auto& [denomination, count] : denominations) total += count;
+    return total;
+}
+
+uint32_t BillSet::CurrencyCount(const std::wstring& currency) const {
+    uint32_t total = 0;
+    if (const Denominations* d = Find(currency))
+        for (const auto& [denomination, count] : *d) total += count;
+    return total;
+}
+
+uint32_t BillSet::CurrencyAmount(const std::wstring& currency) const {
+    uint32_t total = 0;
+    if (const Denominations* d = Find(currency))
+        for (const auto& [denomination, count] : *d) total += count * denomination;
+    return total;
+}
+
+uint32_t BillSet::DenominationCount(const std::wstring& currency, uint32_t denomination) const {
+    const Denominations* d = Find(currency);
+    if (!d) return 0;
+    auto it = d->find(denomination);
+    return it == d->end() ? 0 : it->second;
+}
+
+uint32_t BillSet::DenominationAmount(const std::wstring& currency, uint32_t denomination) const {
+    return DenominationCount(currency, denomination) * denomination;
+}
+
+std::vector<keystringW> BillSet::CurrencyCodes() const {
+    std::vector<keystringW> codes;
+    for (const auto& entry : items_) codes.push_back(entry.first);
+    return codes;
+}
+
+std::vector<uint32_t> BillSet::DenominationsOf(const std::wstring& currency) const {
+    std::vector<uint32_t> result;
+    if (const Denominations* d = Find(currency))
+        for (const auto& entry : *d) result.push_back(entry.first);
+    return result;
+}
+
+void BillSet::Zero() {
+    for (auto& [currency, denominations] : items_)
+        for (auto& [denomination, count] : denominations) count = 0;
+}
+
+std::string BillSet::Summary() const {
+    std::string text;
+    for (const auto& [currency, denominations] : items_) {
+        if (!text.empty()) text += " + ";
+        text += FormatBuffer(300, "%s\xA4%u", Narrow(currency).c_str(), CurrencyAmount(currency));
+    }
+    return text;
+}
+
+const std::vector<keystringW>& CounterNames() {
+    static const std::vector<keystringW> names = [] {
+        std::vector<keystringW> list = {L"App",      L"Collect",  L"Payment", L"Session",
+                                        L"Stacker",  L"Terminal", L"Today",   L"ZReport"};
+        std::sort(list.begin(), list.end());
+        return list;
+    }();
+    return names;
+}
+
+bool ScanDenomination(const std::wstring& name, uint32_t& value) {
+    size_t i = 0;
+    while (i < name.size() && std::iswspace(name[i])) ++i;
+    if (i < name.size() && name[i] == L'+') ++i;
+    if (i >= name.size() || name[i] < L'0' || name[i] > L'9') return false;
+    unsigned long long number = 0;
+    for (; i < name.size() && name[i] >= L'0' && name[i] <= L'9'; ++i) {
+        number = number * 10 + unsigned(name[i] - L'0');
+        if (number > 0xFFFFFFFFull) return false;
+    }
+    value = uint32_t(number);
+    return true;
+}
+
+namespace CounterStore {
+
+BillSet Load(const std::wstring& counter) {
+    BillSet bills;
+    RegKey key(HKEY_LOCAL_MACHINE, CounterPath(counter), false, kRegReadAccess);
+    if (!key) return bills;
+    std::vector<wchar_t> name(kMaxValueName);
+    DWORD currencies = key.SubkeyCount();
+    for (DWORD index = 0; index < currencies; ++index) {
+        std::wstring currency = key.SubkeyName(index);
+        if (currency.empty()) continue;
+        RegKey sub(key.Handle(), currency, false, kRegReadAccess);
+        if (!sub) continue;
+        for (DWORD valueIndex = 0;; ++valueIndex) {
+            DWORD length = DWORD(name.size()), type = 0;
+            // No data buffer: a large value of another type must not fail the enumeration.
+            LONG result = RegEnumValueW(sub.Handle(), valueIndex, name.data(), &length, nullptr, &type, nullptr, nullptr);
+            if (result == ERROR_NO_MORE_ITEMS) break;
+            if (result != ERROR_SUCCESS) throw WindowsError(DWORD(result), kSource, __LINE__);
+            if (length == 0 || type != REG_DWORD) continue;
+            std::wstring valueName(name.data(), length);
+            uint32_t denomination = 0;
+            if (!ScanDenomination(valueName, denomination) || denomination == 0) continue;
+            if (auto count = sub[valueName].Int()) bills.Add(currency, denomination, *count);
+        }
+    }
+    return bills;
+}
+
+ResetInfo ReadResetInfo(const std::wstring& counter) {
+    ResetInfo info;
+    RegKey key(HKEY_LOCAL_MACHINE, CounterPath(counter), true, kRegWriteAccess);
+    info.number = key[L"Reset Number"].Int().value_or(0);
+    RealTime time;
+    if (auto text = key[L"Reset Timestamp"].Text(); text && ScanDateTime(*text, 0, time)) info.time = time.Local();
+    return info;
+}
+
+}  // namespace CounterStore
+
+void PublishCounter(CounterValues& values, const std::wstring& counter, const BillSet& bills) {
+    const std::wstring prefix = kPropertyPrefix + counter + L".";
+    values[prefix + L"All.All.Count"] = bills.TotalCount();
+    for (const auto& [currency, denominations] : bills.Items()) {
+        const std::wstring base = prefix + currency + L".";
+        values[base + L"All.Count"] = bills.CurrencyCount(currency);
+        values[base + L"All.Total"] = bills.CurrencyAmount(currency);
+        for (const auto& [denomination, count] : denominations) {
+            const std::wstring name = base + Decimal(denomination) + L".";
+            values[name + L"Count"] = count;
+            values[name + L"Total"] = count * denomination;
+        }
+    }
+}
+
+std::string CashAcceptText(uint32_t denomination, const std::wstring& currency, const BillSet& stacker) {
+    return FormatBuffer(256, Narrow(L"принята купюра %u %s (всего в стекере купюр %u шт.: %s)").c_str(), denomination,
+                        Narrow(currency).c_str(), stacker.TotalCount(), stacker.Summary().c_str());
+}
+
+std::string CashSessionEndText(const BillSet& tally, bool cancelled) {
+    std::string text = Narrow(cancelled ? L"приём купюр неожиданно отменён, " : L"приём купюр завершён, ");
+    uint32_t count = tally.TotalCount();
+    if (count > 0)
+        text += FormatBuffer(4096, Narrow(L"всего было принято купюр: %u шт. (%s)").c_str(), count, tally.Summary().c_str());
+    else
+        text += Narrow(L"купюр принято не было");
+    return text;
+}
+
+std::string ResetDescription(const ResetInfo& current, const ResetInfo& before) {
+    std::string text = FormatBuffer(256, Narrow(L"сброс №%u/%s").c_str(), current.number,
+                                    Narrow(FormatDateTime(current.time, 2)).c_str());
+    if (!before.Empty()) {
+        text += Narrow(L", предыдущий сброс: ");
+        if (before.number != 0) text += FormatBuffer(256, Narrow(L"№%u").c_str(), before.number);
+        if (before.time) text += "/" + Narrow(FormatDateTime(before.time, 2));
+    }
+    return text;
+}
+
+std::wstring PluginCurrencyCode() {
+    RegKey options(HKEY_LOCAL_MACHINE, kOptionsKey, false, kRegReadAccess);
+    return ReadSetting(options, L"Currency Code", L"RUB");
+}
+
+BillSet ReadBillTypeTable(const std::wstring& currency) {
+    BillSet table;
+    RegKey cash(HKEY_LOCAL_MACHINE, kCashSettingsKey, false, kRegReadAccess);
+    if (cash) {
+        std::wstring defaultCurrency = cash[L"Default Currency"].Text().value_or(L"");
+        if (defaultCurrency.empty()) defaultCurrency = L"RUB";
+        RegKey types(cash.Handle(), L"Bill Types", false, kRegReadAccess);
+        if (EqualNoCase(currency, defaultCurrency) && types) {
+            DWORD count = types.SubkeyCount();
+            for (DWORD index = 0; index < count; ++index) {
+                std::wstring name = types.SubkeyName(index);
+                uint32_t number = 0;
+                // Only canonical names: "0100" or " 100" is not a bill type.
+                if (!ScanDenomination(name, number) || name != Decimal(number)) continue;
+                RegKey type(types.Handle(), name, false, kRegReadAccess);
+                DWORD value = type[L"Value"].Int().value_or(0);
+                if (value == 0) continue;
+                std::wstring code = type[L"Code"].Text().value_or(L"");
+                if (code.empty() || EqualNoCase(code, currency)) table.Add(currency, value, 0);
+            }
+            return table;
+        }
+    }
+    if (EqualNoCase(currency, L"RUB"))
+        for (uint32_t denomination : {1u, 2u, 5u, 10u, 50u, 100u, 500u, 1000u, 5000u}) table.Add(currency, denomination, 0);
+    return table;
+}
+
+const BillSet& BillTypeTable() {
+    static const BillSet table = ReadBillTypeTable(PluginCurrencyCode());
+    return table;
+}
+
+BillCounters::BillCounters(OperationLog& log, LimitCheck limitCheck) : log_(log), limitCheck_(std::move(limitCheck)) {}
+
+void BillCounters::InsertCounterNames() {
+    for (const keystringW& name : CounterNames()) {
+        auto it = std::lower_bound(names_.begin(), names_.end(), name);
+        if (it == names_.end() || *it != name) names_.insert(it, name);
+    }
+}
+
+void BillCounters::PublishAll(CounterValues& values) const {
+    for (const keystringW& name : names_) PublishCounter(values, name, CounterStore::Load(name));
+}
+
+void BillCounters::Refresh() {
+    CounterValues fresh;
+    PublishAll(fresh);
+    for (const auto& [name, value] : snapshotValues_) fresh[name] = value;
+    published_ = std::move(fresh);
+    resets_.clear();
+    for (const keystringW& name : names_) resets_[name] = CounterStore::ReadResetInfo(name);
+    for (const auto& [name, info] : snapshotResets_) resets_[name] = info;
+}
+
+void BillCounters::CountBill(uint32_t denomination, const std::wstring& currency) {
+    CheckBill(denomination, currency);
+    RegKey root(HKEY_LOCAL_MACHINE, kBillCountersKey, true, kRegWriteAccess);
+    CounterValues scratch;
+    const std::wstring valueName = Decimal(denomination);
+    for (const keystringW& name : names_) {
+        RegKey key(root.Handle(), name + L"\\" + currency, true, kRegWriteAccess);
+        RegKey::Value value = key[valueName];
+        value = value.Int().value_or(0) + 1;
+        PublishCounter(scratch, name, CounterStore::Load(name));
+    }
+    Refresh();
+    log_.Write(LogEvent::CashAccept, CashAcceptText(denomination, currency, CounterStore::Load(L"Collect")));
+    if (limitCheck_) limitCheck_(scratch, std::wstring());
+}
+
+void BillCounters::ReportSessionEnd(const BillSet& tally, bool cashSessionOpen) {
+    log_.Write(cashSessionOpen ? LogEvent::CashCancel : LogEvent::CashDone, CashSessionEndText(tally, cashSessionOpen));
+}
+
+ResetInfo BillCounters::Reset(const std::wstring& counter) {
+    BillSet zeroed = CounterStore::Load(counter);
+    zeroed.Zero();
+    ResetInfo before = CounterStore::ReadResetInfo(counter);
+    {
+        RegKey root(HKEY_LOCAL_MACHINE, kBillCountersKey, true, kRegWriteAccess);
+        try {
+            root.DeleteSubkey(counter);
+        } catch (const WindowsError&) {
+            // Whether anything is left is checked below.
+        }
+    }
+    if (CounterStore::Load(counter).TotalCount() != 0)
+        throw VMAppException(L"Не удалось сбросить счётчик купюр в системном реестре Windows (\"" + counter + L"\")");
+
+    ResetInfo current;
+    current.number = before.number + 1;
+    current.time = log_.Now();
+    current.previous = before.time;
+    RegKey key(HKEY_LOCAL_MACHINE, CounterPath(counter), true, kRegWriteAccess);
+    key[L"Reset Number"] = DWORD(current.number);
+    key[L"Reset Timestamp"] = Format(current.time.UTC(), 0);
+
+    log_.Write(LogEvent::CounterReset, FormatBuffer(4096, Narrow(L"сброшен счётчик купюр \"%s\" (%s)").c_str(),
+                                                    Narrow(counter).c_str(), ResetDescription(current, before).c_str()));
+    CounterValues scratch;
+    PublishAll(scratch);
+    PublishCounter(scratch, counter, zeroed);
+    if (limitCheck_) limitCheck_(scratch, counter);
+    return current;
+}
+
+void BillCounters::CheckLimitsWithCurrent() {
+    CounterValues values;
+    PublishAll(values);
+    if (limitCheck_) limitCheck_(values, std::wstring());
+}
+
+}  // namespace Plugin

@@ -1,0 +1,114 @@
+// Bill counters: the in-memory bill set, the registry store of the eight counters, their published
+// values and the log lines of cash acceptance.
+#pragma once
+#include "Framework/RealTime.h"
+#include "Framework/Text.h"
+#include "Plugin/PLLog.h"
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace Plugin {
+
+// Currency code to denomination to count. All arithmetic is 32-bit unsigned.
+class BillSet {
+public:
+    using Denominations = std::map<uint32_t, uint32_t>;
+    using Currencies = std::map<keystringW, Denominations>;
+
+    // Adding 0 makes the entry without counting.
+    void Add(const std::wstring& currency, uint32_t denomination, uint32_t count);
+    uint32_t TotalCount() const;
+    uint32_t CurrencyCount(const std::wstring& currency) const;
+    uint32_t CurrencyAmount(const std::wstring& currency) const;
+    uint32_t DenominationCount(const std::wstring& currency, uint32_t denomination) const;
+    uint32_t DenominationAmount(const std::wstring& currency, uint32_t denomination) const;
+    std::vector<keystringW> CurrencyCodes() const;
+    std::vector<uint32_t> DenominationsOf(const std::wstring& currency) const;
+    void Zero();
+    bool Empty() const { return items_.empty(); }
+    const Currencies& Items() const { return items_; }
+    // "RUB¤600 + USD¤20" in the ANSI code page; empty for an empty set.
+    std::string Summary() const;
+
+private:
+    const Denominations* Find(const std::wstring& currency) const;
+    Currencies items_;
+};
+
+struct ResetInfo {
+    uint32_t number = 0;
+    RealTime time;      // local time of the last reset
+    RealTime previous;  // local time of the reset before it
+    bool Empty() const { return number == 0 && !time && !previous; }
+};
+
+using CounterValues = std::map<keystringW, uint32_t>;
+using ResetInfoMap = std::map<keystringW, ResetInfo>;
+
+// The eight counters in case-insensitive order.
+const std::vector<keystringW>& CounterNames();
+
+// Registry store of one machine: HKLM ...\Tallymark\Bill Counters\<counter>\<currency>\<denomination>.
+namespace CounterStore {
+BillSet Load(const std::wstring& counter);
+// Creates a missing counter key on the way.
+ResetInfo ReadResetInfo(const std::wstring& counter);
+}  // namespace CounterStore
+
+// Reads a value or subkey name as sscanf "%u" would, refusing what does not fit in 32 bits or is
+// negative. False when no number leads the name.
+bool ScanDenomination(const std::wstring& name, uint32_t& value);
+
+// Writes the properties "Tallymark.BillCounter.<counter>...." of one counter into `values`.
+void PublishCounter(CounterValues& values, const std::wstring& counter, const BillSet& bills);
+
+// Log texts (ANSI).
+std::string CashAcceptText(uint32_t denomination, const std::wstring& currency, const BillSet& stacker);
+std::string CashSessionEndText(const BillSet& tally, bool cancelled);
+std::string ResetDescription(const ResetInfo& current, const ResetInfo& before);
+
+// The valid bill types of the plugin currency, counts 0: the host's Cash Settings when they are of
+// that currency, else the Russian default list for RUB.
+BillSet ReadBillTypeTable(const std::wstring& currency);
+const BillSet& BillTypeTable();  // process-wide, read once
+std::wstring PluginCurrencyCode();
+
+// The counters as the terminal extender keeps them: the published values, the reset records and
+// the collection snapshot that overrides both while a collection is open.
+class BillCounters {
+public:
+    using LimitCheck = std::function<void(const CounterValues& values, const std::wstring& range)>;
+
+    BillCounters(OperationLog& log, LimitCheck limitCheck);
+
+    void InsertCounterNames();
+    const std::vector<keystringW>& Names() const { return names_; }
+
+    void PublishAll(CounterValues& values) const;
+    void Refresh();
+    // An accepted note goes into every counter, then the published values, the log and the limits.
+    void CountBill(uint32_t denomination, const std::wstring& currency);
+    void ReportSessionEnd(const BillSet& tally, bool cashSessionOpen);
+    // Clears the counter and numbers the reset; the caller refreshes afterwards.
+    ResetInfo Reset(const std::wstring& counter);
+    void CheckLimitsWithCurrent();
+
+    const CounterValues& Published() const { return published_; }
+    const ResetInfoMap& Resets() const { return resets_; }
+    CounterValues& SnapshotValues() { return snapshotValues_; }
+    ResetInfoMap& SnapshotResets() { return snapshotResets_; }
+
+private:
+    OperationLog& log_;
+    LimitCheck limitCheck_;
+    std::vector<keystringW> names_;
+    CounterValues published_;
+    ResetInfoMap resets_;
+    CounterValues snapshotValues_;
+    ResetInfoMap snapshotResets_;
+};
+
+}  // namespace Plugin

@@ -1,0 +1,225 @@
+#include "Plugin/BillCounters.h"
+#include "Plugin/Config.h"
+#include "Framework/Exceptions.h"
+#include "Framework/Registry.h"
+#include "tests/RegistryFixture.h"
+#include "tests/TestFiles.h"
+#include <gtest/gtest.h>
+
+using namespace Plugin;
+
+namespace {
+
+RealTime At(int year, int month, int day, int hour, int minute, int second) {
+    SYSTEMTIME st{};
+    st.wYear = WORD(year), st.wMonth = WORD(month), st.wDay = WORD(day);
+    st.wHour = WORD(hour), st.wMinute = WORD(minute), st.wSecond = WORD(second);
+    return RealTime(st);
+}
+
+std::wstring CounterKey(const std::wstring& counter) { return std::wstring(kBillCountersKey) + L"\\" + counter; }
+
+class CounterTest : public RegistryTest {
+protected:
+    CounterTest() {
+        log_.SetPathTemplate(Widen(folder_.Path() + "\\Tallymark *.txt"));
+        log_.RollToToday();
+        counters_.InsertCounterNames();
+    }
+    // The log's records without time stamps, ANSI as written.
+    std::vector<std::string> Records() {
+        std::vector<std::string> records;
+        for (const std::string& line : ReadLines(folder_.Path() + "\\Tallymark (2026-05-17).txt"))
+            records.push_back(line.substr(line.find('\t') + 1));
+        return records;
+    }
+    static std::string A(const wchar_t* text) { return Narrow(text); }
+
+    RealTime now_ = At(2026, 5, 17, 10, 30, 0);
+    TempFolder folder_;
+    OperationLog log_{[this] { return now_; }};
+    struct Check {
+        CounterValues values;
+        std::wstring range;
+    };
+    std::vector<Check> checks_;
+    BillCounters counters_{log_, [this](const CounterValues& v, const std::wstring& r) { checks_.push_back({v, r}); }};
+};
+
+TEST_F(CounterTest, FirstBanknoteGoesIntoAllEightCountersAndTheLog) {
+    counters_.CountBill(100, L"RUB");
+    for (const keystringW& name : CounterNames()) {
+        RegKey key(HKEY_LOCAL_MACHINE, CounterKey(name) + L"\\RUB", false, kRegReadAccess);
+        EXPECT_EQ(key[L"100"].Int(), std::optional<DWORD>(1)) << Narrow(name);
+    }
+    ASSERT_EQ(Records().size(), 2u);
+    EXPECT_EQ(Records()[1], "6\tCASH.ACCEPT\t;" + A(L"принята купюра 100 RUB (всего в стекере купюр 1 шт.: RUB") + "\xA4" "100)");
+    EXPECT_EQ(counters_.Published().at(L"tallymark.billcounter.collect.rub.100.count"), 1u);
+    EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Terminal.RUB.100.Total"), 100u);
+    EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Today.All.All.Count"), 1u);
+    ASSERT_EQ(checks_.size(), 1u);
+    EXPECT_EQ(checks_[0].range, L"");
+    EXPECT_EQ(checks_[0].values.at(L"Tallymark.BillCounter.ZReport.RUB.All.Total"), 100u);
+
+    counters_.CountBill(500, L"rub");
+    counters_.CountBill(100, L"USD");
+    EXPECT_EQ(Records()[3], "6\tCASH.ACCEPT\t;" + A(L"принята купюра 100 USD (всего в стекере купюр 3 шт.: RUB") +
+                                "\xA4" "600 + USD\xA4" "100)");
+    EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Payment.RUB.All.Count"), 2u);
+    EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Payment.RUB.All.Total"), 600u);
+}
+
+TEST_F(CounterTest, ReadingTakesOnlyDwordValuesNamedByANonZeroNumber) {
+    RegKey rub(HKEY_LOCAL_MACHINE, CounterKey(L"Collect") + L"\\RUB", true, kRegWriteAccess);
+    rub[L"100"] = DWORD(3);
+    rub[L"0100"] = DWORD(2);        // the same denomination
+    rub[L"50 notes"] = DWORD(4);    // leading digits count
+    rub[L"0"] = DWORD(7);
+    rub[L"abc"] = DWORD(1);
+    rub[L"-5"] = DWORD(1);
+    rub[L"99999999999"] = DWORD(1);  // beyond 32 bits
+    rub[L"10"] = DWORD(0);          // makes the denomination without counting
+    rub[L"200"] = std::wstring(L"5");
+    rub[L"1000"] = std::wstring(20000, L'9');
+    rub[std::wstring(16383, L'7')] = DWORD(1);
+    std::vector<BYTE> blob(100000, 1);
+    RegSetValueExW(rub.Handle(), L"5000", 0, REG_BINARY, blob.data(), DWORD(blob.size()));
+    DWORD64 wide = 9;
+    RegSetValueExW(rub.Handle(), L"5", 0, REG_QWORD, reinterpret_cast<BYTE*>(&wide), sizeof wide);
+    RegKey(HKEY_LOCAL_MACHINE, CounterKey(L"Collect") + L"\\USD", true, kRegWriteAccess);
+
+    BillSet bills = CounterStore::Load(L"Collect");
+    EXPECT_EQ(bills.DenominationsOf(L"RUB"), (std::vector<uint32_t>{10, 50, 100}));
+    EXPECT_EQ(bills.DenominationCount(L"RUB", 100), 5u);
+    EXPECT_EQ(bills.DenominationCount(L"RUB", 50), 4u);
+    EXPECT_EQ(bills.CurrencyAmount(L"RUB"), 700u);
+    EXPECT_EQ(bills.CurrencyCodes(), (std::vector<keystringW>{L"RUB"}));  // a currency key without notes adds nothing
+    EXPECT_EQ(bills.TotalCount(), 9u);
+    EXPECT_TRUE(CounterStore::Load(L"Missing").Empty());
+}
+
+TEST_F(CounterTest, ResetNumbersEachResetAndLogsThePreviousOne) {
+    counters_.CountBill(100, L"RUB");
+    checks_.clear();
+    ResetInfo first = counters_.Reset(L"Collect");
+    EXPECT_EQ(first.number, 1u);
+    EXPECT_EQ(first.time, now_);
+    EXPECT_FALSE(first.previous);
+    // The limit check sees the cleared denominations at 0, under the counter's range.
+    ASSERT_EQ(checks_.size(), 1u);
+    EXPECT_EQ(checks_[0].range, L"Collect");
+    EXPECT_EQ(checks_[0].values.at(L"Tallymark.BillCounter.Collect.RUB.100.Count"), 0u);
+    EXPECT_EQ(checks_[0].values.at(L"Tallymark.BillCounter.App.RUB.100.Count"), 1u);
+    counters_.Refresh();
+    EXPECT_EQ(counters_.Published().count(L"Tallymark.BillCounter.Collect.RUB.100.Count"), 0u);
+    EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Collect.All.All.Count"), 0u);
+    EXPECT_EQ(counters_.Resets().at(L"collect").number, 1u);
+    EXPECT_EQ(counters_.Resets().at(L"collect").time, now_);
+
+    RealTime firstTime = now_;
+    now_ = At(2026, 5, 17, 11, 0, 0);
+    ResetInfo second = counters_.Reset(L"Collect");
+    EXPECT_EQ(second.number, 2u);
+    EXPECT_EQ(second.previous, firstTime);
+
+    RegKey key(HKEY_LOCAL_MACHINE, CounterKey(L"Collect"), false, kRegReadAccess);
+    EXPECT_EQ(key[L"Reset Number"].Int(), std::optional<DWORD>(2));
+    RealTime stored;
+    ASSERT_TRUE(ScanDateTime(key[L"Reset Timestamp"].GetText(), 0, stored));
+    EXPECT_EQ(stored, now_.UTC());
+
+    std::vector<std::string> records = Records();
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[2], "21\tCOUNTER.RESET\t;" + A(L"сброшен счётчик купюр \"Collect\" (сброс №1/") +
+                              Narrow(FormatDateTime(firstTime, 2)) + ")");
+    EXPECT_EQ(records[3], "21\tCOUNTER.RESET\t;" + A(L"сброшен счётчик купюр \"Collect\" (сброс №2/") +
+                              Narrow(FormatDateTime(now_, 2)) + A(L", предыдущий сброс: №1/") +
+                              Narrow(FormatDateTime(firstTime, 2)) + ")");
+}
+
+TEST_F(CounterTest, SnapshotOverridesPublishedValuesAndResets) {
+    counters_.CountBill(100, L"RUB");
+    counters_.SnapshotValues()[L"Tallymark.BillCounter.Collect.All.All.Count"] = 7;
+    counters_.SnapshotResets()[L"Collect"] = ResetInfo{41, now_, RealTime::Never};
+    counters_.CountBill(100, L"RUB");
+    EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Collect.All.All.Count"), 7u);
+    EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Collect.RUB.100.Count"), 2u);
+    EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Stacker.All.All.Count"), 2u);
+    EXPECT_EQ(counters_.Resets().at(L"Collect").number, 41u);
+    counters_.SnapshotValues().clear();
+    counters_.SnapshotResets().clear();
+    counters_.Refresh();
+    EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Collect.All.All.Count"), 2u);
+    EXPECT_EQ(counters_.Resets().at(L"Collect").number, 0u);
+}
+
+TEST_F(CounterTest, SessionEndTellsDoneOrCancelledWithTheTally) {
+    BillSet tally;
+    counters_.ReportSessionEnd(tally, false);
+    tally.Add(L"RUB", 100, 2);
+    tally.Add(L"USD", 5, 1);
+    counters_.ReportSessionEnd(tally, true);
+    std::vector<std::string> records = Records();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[1], "7\tCASH.DONE\t;" + A(L"приём купюр завершён, купюр принято не было"));
+    EXPECT_EQ(records[2], "8\tCASH.CANCEL\t;" + A(L"приём купюр неожиданно отменён, всего было принято купюр: 3 шт. (RUB") +
+                              "\xA4" "200 + USD\xA4" "5)");
+}
+
+TEST_F(CounterTest, BillsThatWouldBeWrittenWhereNoReaderFindsThemAreRefused) {
+    const std::pair<uint32_t, std::wstring> bad[] = {{0, L"RUB"}, {100, L""}, {100, L"RU\\B"}, {100, std::wstring(300, L'R')}};
+    for (const auto& [denomination, currency] : bad) {
+        EXPECT_THROW(counters_.CountBill(denomination, currency), VMAppException) << Narrow(currency);
+    }
+    EXPECT_FALSE(RegKey(HKEY_LOCAL_MACHINE, kBillCountersKey, false, kRegReadAccess).SubkeyCount());
+    EXPECT_TRUE(checks_.empty());
+}
+
+TEST(BillSetTest, ArithmeticAndSummary) {
+    BillSet set;
+    EXPECT_EQ(set.Summary(), "");
+    set.Add(L"rub", 100, 2);
+    set.Add(L"RUB", 100, 1);
+    set.Add(L"RUB", 10, 0);
+    set.Add(L"EUR", 20, 1);
+    EXPECT_EQ(set.CurrencyCodes(), (std::vector<keystringW>{L"EUR", L"rub"}));
+    EXPECT_EQ(set.DenominationCount(L"Rub", 100), 3u);
+    EXPECT_EQ(set.DenominationAmount(L"RUB", 100), 300u);
+    EXPECT_EQ(set.DenominationCount(L"RUB", 5), 0u);
+    EXPECT_EQ(set.CurrencyCount(L"GBP"), 0u);
+    EXPECT_EQ(set.TotalCount(), 4u);
+    EXPECT_EQ(set.Summary(), "EUR\xA4" "20 + rub\xA4" "300");
+    set.Zero();
+    EXPECT_EQ(set.TotalCount(), 0u);
+    EXPECT_EQ(set.DenominationsOf(L"RUB"), (std::vector<uint32_t>{10, 100}));
+}
+
+class BillTypeTest : public RegistryTest {};
+
+TEST_F(BillTypeTest, HostCashSettingsOrTheDefaultList) {
+    const std::vector<uint32_t> rubles = {1, 2, 5, 10, 50, 100, 500, 1000, 5000};
+    EXPECT_EQ(ReadBillTypeTable(L"RUB").DenominationsOf(L"RUB"), rubles);
+    EXPECT_EQ(ReadBillTypeTable(L"rub").DenominationsOf(L"RUB"), rubles);
+    EXPECT_TRUE(ReadBillTypeTable(L"USD").Empty());
+
+    RegKey cash(HKEY_LOCAL_MACHINE, kCashSettingsKey, true, kRegWriteAccess);
+    auto type = [&](const wchar_t* name, DWORD value, const wchar_t* code) {
+        RegKey key(cash.Handle(), std::wstring(L"Bill Types\\") + name, true, kRegWriteAccess);
+        key[L"Value"] = value;
+        if (code) key[L"Code"] = code;
+    };
+    // Cash settings without bill types, or of another currency, leave the default list.
+    EXPECT_EQ(ReadBillTypeTable(L"RUB").DenominationsOf(L"RUB"), rubles);
+    type(L"1", 100, nullptr);
+    type(L"0100", 500, L"RUB");  // not a canonical number
+    type(L"2", 1000, L"USD");
+    type(L"3", 0, L"RUB");
+    type(L"4", 50, L"rub");
+    type(L"x", 10, L"RUB");
+    EXPECT_EQ(ReadBillTypeTable(L"RUB").DenominationsOf(L"RUB"), (std::vector<uint32_t>{50, 100}));
+    cash[L"Default Currency"] = L"USD";
+    EXPECT_EQ(ReadBillTypeTable(L"RUB").DenominationsOf(L"RUB"), rubles);
+    EXPECT_EQ(ReadBillTypeTable(L"usd").DenominationsOf(L"usd"), (std::vector<uint32_t>{100, 1000}));
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+#include "Plugin/PLLog.h"
+#include "Framework/Text.h"
+#include "tests/TestFiles.h"
+#include <gtest/gtest.h>
+
+using Plugin::LogEvent;
+using Plugin::OperationLog;
+
+namespace {
+
+RealTime At(int year, int month, int day, int hour = 12, int minute = 0, int second = 0) {
+    SYSTEMTIME st{};
+    st.wYear = WORD(year), st.wMonth = WORD(month), st.wDay = WORD(day);
+    st.wHour = WORD(hour), st.wMinute = WORD(minute), st.wSecond = WORD(second);
+    return RealTime(st);
+}
+
+// The records of a log file without the writer's time stamp, as UTF-8 for readable failures.
+std::vector<std::string> Records(const std::string& path) {
+    std::vector<std::string> records;
+    for (const std::string& line : ReadLines(path)) {
+        size_t tab = line.find('\t');
+        records.push_back(Narrow(Widen(tab == std::string::npos ? line : line.substr(tab + 1)), CP_UTF8));
+    }
+    return records;
+}
+
+class LogTest : public ::testing::Test {
+protected:
+    RealTime now_ = At(2026, 5, 17, 10, 0, 0);
+    OperationLog::Clock clock_ = [this] { return now_; };
+    TempFolder folder_;
+    std::string File(const std::string& name) const { return folder_.Path() + "\\" + name; }
+    std::wstring Template(const std::string& pattern) const { return Widen(File(pattern)); }
+};
+
+TEST_F(LogTest, RecordsCarryNumberCodeAndDescriptionOnlyWhenGiven) {
+    {
+        OperationLog log(clock_);
+        log.SetPathTemplate(Template("Tallymark *.txt"));
+        log.RollToToday();
+        log.Write(LogEvent::CashInit, std::wstring(L"задействован приём купюр"));
+        log.Write(LogEvent::ZReportDone, std::string());
+    }
+    EXPECT_EQ(Records(File("Tallymark (2026-05-17).txt")),
+              (std::vector<std::string>{"1\tLOG.OPEN\t;лог открыт", "5\tCASH.INIT\t;задействован приём купюр",
+                                        "30\tZREPORT.DONE", "2\tLOG.CLOSE\t;лог закрыт"}));
+    // The file is ANSI: the description's bytes are the 1251 text.
+    std::string bytes = ReadBytes(File("Tallymark (2026-05-17).txt"));
+    EXPECT_NE(bytes.find("\t;\xEB\xEE\xE3 \xEE\xF2\xEA\xF0\xFB\xF2\r\n"), std::string::npos);  // "лог открыт"
+    EXPECT_EQ(bytes.find("\t1\tLOG.OPEN"), 12u);  // "hh:mm:ss.mmm" then the record
+}
+
+TEST_F(LogTest, FirstRecordAfterMidnightClosesYesterdayAndOpensToday) {
+    OperationLog log(clock_);
+    log.SetPathTemplate(Template("Tallymark *.txt"));
+    now_ = At(2026, 5, 17, 23, 59, 58);
+    log.RollToToday();
+    log.Write(LogEvent::StackerDisposed, std::wstring(L"стекер удалён"));
+    now_ = At(2026, 5, 18, 0, 0, 5);
+    log.Write(LogEvent::CashAccept, std::string("x"));
+    EXPECT_EQ(log.Date(), At(2026, 5, 18).Date());
+    EXPECT_EQ(Records(File("Tallymark (2026-05-17).txt")),
+              (std::vector<std::string>{"1\tLOG.OPEN\t;лог открыт", "9\tSTACKER.DISPOSED\t;стекер удалён",
+                                        "2\tLOG.CLOSE\t;лог закрыт"}));
+    EXPECT_EQ(Records(File("Tallymark (2026-05-18).txt")),
+              (std::vector<std::string>{"1\tLOG.OPEN\t;лог открыт", "6\tCASH.ACCEPT\t;x"}));
+}
+
+TEST_F(LogTest, TemplateWithoutStarKeepsOneFileAndStillMarksTheDayChange) {
+    {
+        OperationLog log(clock_);
+        log.SetPathTemplate(Template("plain.txt"));
+        log.RollToToday();
+        now_ = At(2026, 5, 18, 1);
+        log.RollToToday();
+        log.RollToToday();  // same day: nothing
+    }
+    EXPECT_EQ(Records(File("plain.txt")),
+              (std::vector<std::string>{"1\tLOG.OPEN\t;лог открыт", "2\tLOG.CLOSE\t;лог закрыт",
+                                        "1\tLOG.OPEN\t;лог открыт", "2\tLOG.CLOSE\t;лог закрыт"}));
+}
+
+TEST_F(LogTest, EnvironmentReferencesAreExpandedBeforeTheDate) {
+    SetEnvironmentVariableW(L"TALLY_LOG_TEST_DIR", Widen(folder_.Path()).c_str());
+    EXPECT_EQ(Plugin::PLLog::MakePath(L"%TALLY_LOG_TEST_DIR%\\Tallymark\\Tallymark *.txt", At(2024, 5, 17)),
+              File("Tallymark\\Tallymark (2024-05-17).txt"));
+    // Only the first star is the date.
+    EXPECT_EQ(Plugin::PLLog::MakePath(L"a*b*.txt", At(2024, 1, 2)), "a(2024-01-02)b*.txt");
+    EXPECT_EQ(Plugin::PLLog::MakePath(L"a*.txt", RealTime::Never), "");
+    EXPECT_EQ(Plugin::PLLog::MakePath(L"", At(2024, 1, 2)), "");
+    {
+        OperationLog log(clock_);
+        log.SetPathTemplate(L"%TALLY_LOG_TEST_DIR%\\sub\\L *.txt");
+        log.RollToToday();
+    }
+    SetEnvironmentVariableW(L"TALLY_LOG_TEST_DIR", nullptr);
+    EXPECT_EQ(Records(File("sub\\L (2026-05-17).txt")).size(), 2u);
+}
+
+TEST_F(LogTest, UnusablePathsDropRecordsWithoutFailing) {
+    WriteBytes(File("blocker"), "not a folder");
+    const std::wstring unusable[] = {L"", Template("blocker\\sub\\Tallymark *.txt"), L"\\\\?\\Z:\\nowhere\\<>|*.txt"};
+    for (const std::wstring& pattern : unusable) {
+        OperationLog log(clock_);
+        log.SetPathTemplate(pattern);
+        EXPECT_NO_THROW(log.RollToToday());
+        EXPECT_NO_THROW(log.Write(LogEvent::CashInit, std::string("x")));
+        EXPECT_EQ(log.Date(), now_.Date()) << Narrow(pattern);
+    }
+    EXPECT_EQ(ReadBytes(File("blocker")), "not a folder");
+}
+
+TEST_F(LogTest, NothingIsWrittenAfterClose) {
+    OperationLog log(clock_);
+    log.SetPathTemplate(Template("Tallymark *.txt"));
+    log.RollToToday();
+    log.Close();
+    log.Write(LogEvent::CashInit, std::string("late"));
+    log.Close();
+    EXPECT_EQ(Records(File("Tallymark (2026-05-17).txt")),
+              (std::vector<std::string>{"1\tLOG.OPEN\t;лог открыт", "2\tLOG.CLOSE\t;лог закрыт"}));
+    EXPECT_FALSE(log.Date());
+}
+
+}  // namespace
