@@ -1,0 +1,146 @@
+#include "Plugin/Plugin.h"
+#include "AppFrame/Include/ClassFactory.h"
+#include "AppFrame/Include/co.h"
+#include "Framework/Messages.h"
+#include "Framework/Paths.h"
+#include "Framework/Registry.h"
+#include "Framework/Text.h"
+#include "Plugin/Config.h"
+#include "Plugin/Extenders.h"
+#include "xdk/Source/Paylantra/PLClient.h"
+#include <cstdlib>
+
+using PLXDK::Paylantra::PLClient;
+
+namespace Plugin {
+
+namespace {
+
+const char kSource[] = "Plugin/Plugin";
+
+void PublishInstalled(bool installed) { _putenv(installed ? "Tallymark.Installed=1.2.0" : "Tallymark.Installed="); }
+
+DWORD ReadFlag(HKEY root, bool create, REGSAM access, const wchar_t* name) {
+    RegKey key(root, kPluginKey, create, access);
+    return key ? key[name].Int().value_or(0) : 0;
+}
+
+std::wstring ReadOptionText(const wchar_t* name) {
+    RegKey options(HKEY_LOCAL_MACHINE, kOptionsKey, false, kRegReadAccess);
+    if (!options) return {};
+    return options[name].Text().value_or(std::wstring());
+}
+
+}  // namespace
+
+STDMETHODIMP Plugin::Attach(IDispatch* terminal) {
+    return PAYLANTRA_METHOD(kSource, [&] {
+        if (ReadFlag(HKEY_LOCAL_MACHINE, true, kRegWriteAccess, L"Disabled") != 0) return;
+        if (!terminal) throw InternalError("Plugin::Attach: the host passed no terminal object");
+        PLClient client(terminal);
+        IPaylantraTerminal* host = client.Terminal();
+
+        IDispatch* found = nullptr;
+        CoCallEx(host->GetTerminalExtenders(&found), g_module, kSource, __LINE__);
+        co<IDispatch> collection = co<IDispatch>::Attach(found);
+        co<IPaylantraTerminalExtender2> terminalExtender = co<IPaylantraTerminalExtender2>::Attach(CreateTerminalExtender(host));
+        if (terminalExtender) {
+            co<IPaylantraTerminalExtenders> extenders(collection.Get());
+            if (!extenders) CoCallEx(E_POINTER, g_module, kSource, __LINE__);
+            extenders->Add(terminalExtender.Get());
+        }
+
+        found = nullptr;
+        CoCallEx(host->GetEnvironment(&found), g_module, kSource, __LINE__);
+        co<IDispatch> environment = co<IDispatch>::Attach(found);
+        co<IPaylantraSessionExtender2> sessionExtender =
+            co<IPaylantraSessionExtender2>::Attach(CreateSessionExtender(host, terminalExtender.Get()));
+        if (sessionExtender) {
+            co<IPaylantraSession> session(environment.Get());
+            if (!session) CoCallEx(E_POINTER, g_module, kSource, __LINE__);
+            session->AddExtender(sessionExtender.Get());
+        }
+
+        PublishInstalled(true);
+    });
+}
+
+STDMETHODIMP ControlPlugin::AttachControl(IDispatch* panel) {
+    return PAYLANTRA_METHOD(kSource, [&] {
+        if (ReadFlag(HKEY_CURRENT_USER, false, kRegReadAccess, L"Control Disabled") == 0) {
+            if (!panel) throw InternalError("ControlPlugin::AttachControl: the host passed no panel object");
+            co<IPaylantraControlPage> page = co<IPaylantraControlPage>::Attach(CreateControlPage(panel));
+            if (page) {
+                co<IPaylantraControlPanel> host(panel);
+                host->AddPage(page.Get(), CoString(ModuleFileNameW(g_module)), CoString(L"TallymarkControlPage"));
+            }
+        }
+        PublishInstalled(ReadFlag(HKEY_LOCAL_MACHINE, false, kRegReadAccess, L"Disabled") == 0);
+    });
+}
+
+ControlPlugin::~ControlPlugin() { PublishInstalled(false); }
+
+std::wstring CurrencyCode() {
+    std::wstring code = ReadOptionText(L"Currency Code");
+    return code.empty() ? L"RUB" : code;
+}
+
+std::wstring CurrencySuffix() {
+    RegKey options(HKEY_LOCAL_MACHINE, kOptionsKey, false, kRegReadAccess);
+    if (options) {
+        if (std::optional<std::wstring> suffix = options[L"Currency Suffix"].Text()) return *suffix;
+    }
+    std::wstring code = CurrencyCode();
+    return code == L"RUB" ? L"руб." : code;
+}
+
+std::wstring SubstituteCurrency(const std::wstring& text) {
+    return ReplaceEntries(text, {{L"[*]", CurrencyCode()}, {L"(*)", CurrencySuffix()}});
+}
+
+std::string SubstituteCurrency(const std::string& text) { return Narrow(SubstituteCurrency(Widen(text))); }
+
+std::wstring HelpFilePath() {
+    std::wstring folder = GetParentPath(ModuleFileNameW(g_module));
+    return folder.empty() ? L"Tallymark.chm" : folder + L"\\Tallymark.chm";
+}
+
+}  // namespace Plugin
+
+namespace {
+
+template <class T>
+HRESULT ServeFactory(REFIID riid, void** ppv) {
+    auto* factory = new ClassFactory<T>;
+    HRESULT hr = factory->QueryInterface(riid, ppv);
+    factory->Release();
+    return hr;
+}
+
+}  // namespace
+
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+    try {
+        if (IsEqualCLSID(rclsid, CLSID_Plugin)) return ServeFactory<Plugin::Plugin>(riid, ppv);
+        if (IsEqualCLSID(rclsid, CLSID_ControlPlugin)) return ServeFactory<Plugin::ControlPlugin>(riid, ppv);
+        if (ppv) *ppv = nullptr;
+        return E_NOINTERFACE;
+    } catch (const VelmorException& error) {
+        try {
+            ErrorMessage(nullptr, L"Ошибка загрузки модуля \"" + ModuleFileNameW(g_module) + L"\": " + error.ReasonW(),
+                         GetFileName(ModuleFileNameW(nullptr)));
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            ErrorMessage(nullptr, L"Неизвестная ошибка загрузки модуля \"" + ModuleFileNameW(g_module) + L"\"",
+                         GetFileName(ModuleFileNameW(nullptr)));
+        } catch (...) {
+        }
+    }
+    return E_FAIL;
+}
+
+// Installation entry; the host calls it by name with two arguments it does not need here.
+extern "C" int __cdecl PaylantraPlugin_InstallInit(void*, unsigned char) { return 0; }

@@ -1,0 +1,102 @@
+#include "xdk/Source/Paylantra/PLClient.h"
+#include "Framework/Registry.h"
+
+namespace PLXDK::Paylantra {
+
+namespace {
+
+const char kSource[] = "xdk/Source/Paylantra/PLClient";
+
+void Check(HRESULT hr, int line) { CoCallEx(hr, AppFrame::CodeModule(), kSource, line); }
+
+// Asks `from` for one helper object through `getter` and queries it for I.
+template <class I, class From, class Getter>
+co<I> Fetch(From* from, Getter getter, int line) {
+    if (!from) throw InternalError("PLClient: no host terminal");
+    IDispatch* object = nullptr;
+    Check((from->*getter)(&object), line);
+    co<IDispatch> owned = co<IDispatch>::Attach(object);
+    if (!object) Check(E_POINTER, line);
+    return co<I>(object);
+}
+
+}  // namespace
+
+PLClient::PLClient(IUnknown* terminal) : terminal_(terminal) {}
+
+co<IPaylantraApplication> PLClient::GetApplication() const {
+    return Fetch<IPaylantraApplication>(terminal_.Get(), &IPaylantraTerminal::GetApplication, __LINE__);
+}
+
+co<IPaylantraSession> PLClient::GetEnvironment() const {
+    return Fetch<IPaylantraSession>(terminal_.Get(), &IPaylantraTerminal::GetEnvironment, __LINE__);
+}
+
+co<IPaylantraTerminalExtenders> PLClient::GetTerminalExtenders() const {
+    return Fetch<IPaylantraTerminalExtenders>(terminal_.Get(), &IPaylantraTerminal::GetTerminalExtenders, __LINE__);
+}
+
+co<IPaylantraCash> PLClient::GetCash() const {
+    return Fetch<IPaylantraCash>(terminal_.Get(), &IPaylantraTerminal::GetCash, __LINE__);
+}
+
+std::string PLClient::GetTerminalText() const {
+    CoString text;
+    Check(GetTerminalExtenders()->GetText(text.Out()), __LINE__);
+    return text.StrA();
+}
+
+std::wstring PLClient::GetProperty(const std::string& name) { return GetEnvironmentSession().GetProperty(name); }
+
+long long PLClient::GetPropertyInt(const std::string& name) { return GetEnvironmentSession().GetPropertyInt(name); }
+
+double PLClient::GetPropertyReal(const std::string& name) { return GetEnvironmentSession().GetPropertyReal(name); }
+
+void PLClient::SetProperty(const std::string& name, const std::wstring& value) {
+    GetEnvironmentSession().SetProperty(name, value);
+}
+
+void PLClient::SetProperty(const std::string& name, const std::string& value) { SetProperty(name, Widen(value)); }
+
+void PLClient::SetPropertyInt(const std::string& name, long long value) {
+    GetEnvironmentSession().SetPropertyInt(name, value);
+}
+
+void PLClient::SetPropertyBool(const std::string& name, bool value) {
+    GetEnvironmentSession().SetPropertyBool(name, value);
+}
+
+void PLClient::RaiseEvent(const std::string& name) { GetEnvironmentSession().RaiseEvent(name); }
+
+void PLClient::RunScript(const std::wstring& text) {
+    Check(GetApplication()->RunScript(CoString(text), CoString(L"javascript")), __LINE__);
+}
+
+std::string PLClient::EvalText(const std::wstring& text) {
+    co<IPaylantraApplication> application = GetApplication();
+    CoString address;
+    Check(application->EvalText(CoString(text), address.Out()), __LINE__);
+    application->Navigate(address);
+    return address.StrA();
+}
+
+void PLClient::Navigate(const std::wstring& address) const { GetApplication()->Navigate(CoString(address)); }
+
+bool PLClient::IsFlagSet() {
+    co<IPaylantraDevices> devices = Fetch<IPaylantraDevices>(terminal_.Get(), &IPaylantraTerminal::GetDevices, __LINE__);
+    co<IPaylantraFlags> flags = Fetch<IPaylantraFlags>(devices.Get(), &IPaylantraDevices::GetFlags, __LINE__);
+    long set = 0;
+    Check(flags->IsSet(&set), __LINE__);
+    return set != 0;
+}
+
+void PLClient::ResetBillCounter() {
+    RegKey root(HKEY_LOCAL_MACHINE, L"Software\\Velmor\\Paylantra", true, kRegWriteAccess);
+    if (!root)
+        throw InternalError("cannot open registry key HKEY_LOCAL_MACHINE\\Software\\Velmor\\Paylantra (error " +
+                            std::to_string(root.LastError()) + ") at xdk/Source/Paylantra/PLClient:216");
+    RegKey counter(root.Handle(), L"BillCounter", true, kRegWriteAccess);
+    counter[L"Current"] = DWORD(0);
+}
+
+}  // namespace PLXDK::Paylantra
