@@ -16,14 +16,16 @@ std::wstring CounterPath(const std::wstring& counter) { return std::wstring(kBil
 
 std::wstring Decimal(uint32_t value) { return std::to_wstring(value); }
 
-// A currency code becomes a registry key name; one that the reader would not find again is refused.
-void CheckBill(uint32_t denomination, const std::wstring& currency) {
-    if (denomination == 0)
-        throw VMAppException(L"Недопустимый номинал купюры 0 (" + currency + L")");
+}  // namespace
+
+// A currency code becomes a registry key name; one that the reader would not find again is refused,
+// and so is a denomination the store cannot name.
+void CheckBill(long long denomination, const std::wstring& currency) {
+    if (denomination <= 0 || denomination > 0xFFFFFFFFll)
+        throw VMAppException(L"Недопустимый номинал купюры " + std::to_wstring(denomination) + L" (" + currency + L")");
     if (currency.empty() || currency.size() > 255 || currency.find(L'\\') != std::wstring::npos)
         throw VMAppException(L"Недопустимый код валюты купюры \"" + currency + L"\"");
 }
-}  // namespace
 
 void BillSet::Add(const std::wstring& currency, uint32_t denomination, uint32_t count) {
     items_[keystringW(currency)][denomination] += count;

@@ -58,6 +58,10 @@ BillSet Load(const std::wstring& counter);
 ResetInfo ReadResetInfo(const std::wstring& counter);
 }  // namespace CounterStore
 
+// Raises VMAppException for a bill the counters cannot hold: a denomination outside 1..2^32-1, or
+// a currency code that is empty, too long for a key name or holds a backslash.
+void CheckBill(long long denomination, const std::wstring& currency);
+
 // Reads a value or subkey name as sscanf "%u" would, refusing what does not fit in 32 bits or is
 // negative. False when no number leads the name.
 bool ScanDenomination(const std::wstring& name, uint32_t& value);
