@@ -4,7 +4,6 @@
 
 namespace Plugin {
 
-IPaylantraTerminalExtender2* CreateTerminalExtender(IPaylantraTerminal*) { return nullptr; }
 IPaylantraSessionExtender2* CreateSessionExtender(IPaylantraTerminal*, IPaylantraTerminalExtender2*) { return nullptr; }
 IPaylantraControlPage* CreateControlPage(IDispatch*) { return nullptr; }
 

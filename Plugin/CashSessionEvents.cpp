@@ -1,0 +1,119 @@
+#include "Plugin/CashSessionEvents.h"
+#include "Framework/Com.h"
+#include "Framework/Exceptions.h"
+#include "Framework/Messages.h"
+#include "Plugin/TerminalExtender.h"
+
+namespace Plugin {
+
+namespace {
+
+const char kSource[] = "Plugin/CashSessionEvents";
+
+template <class Body> HRESULT Guard(const char* signature, int line, Body&& body) {
+    return PaylantraGuard(signature, kSource, line, std::forward<Body>(body));
+}
+
+// A value that does not convert must not turn a diagnostic into a failed event.
+std::wstring TraceText(const VARIANT& value) {
+    try {
+        return Variant(value).ToString().Str();
+    } catch (const VelmorException&) {
+        return L"(VT " + std::to_wstring(value.vt) + L")";
+    }
+}
+
+}  // namespace
+
+CashSessionEvents::CashSessionEvents(TerminalExtender* extender)
+    : extenderReference_(extender ? static_cast<IPaylantraTerminalExtender2*>(extender) : nullptr,
+                         IID_ITallymarkTerminalExtender),
+      extender_(extender) {
+    Trace(L"Plugin::CashSessionEvents::CashSessionEvents(Plugin::TerminalExtender*)");
+}
+
+CashSessionEvents::~CashSessionEvents() {
+    try {
+        if (extender_ && reportEnd_) extender_->ReportCashSessionEnd(*this);
+    } catch (const VelmorException& error) {
+        OutputDebugStringA(("Tallymark cash session end: " + error.Reason()).c_str());
+    } catch (...) {
+        OutputDebugStringA("Tallymark cash session end: unknown error");
+    }
+    try {
+        Trace(L"virtual Plugin::CashSessionEvents::~CashSessionEvents()");
+    } catch (...) {
+    }
+}
+
+void CashSessionEvents::Trace(const wchar_t* signature, std::initializer_list<TracePart> parts) const {
+    if (!extender_ || extender_->DebugKey()[L"Show CashSession Events"].Int().value_or(0) == 0) return;
+    std::wstring text = signature;
+    for (const auto& [label, value] : parts) text += label + TraceText(*value);
+    DebugMessage(nullptr, text);
+}
+
+STDMETHODIMP CashSessionEvents::OnActive(VARIANT, VARIANT active) {
+    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] {
+        Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnActive(VARIANT, VARIANT)", {{L", Active:", &active}});
+    });
+}
+
+STDMETHODIMP CashSessionEvents::OnBillRange(VARIANT, VARIANT minBill, VARIANT maxBill) {
+    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] {
+        Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnBillRange(VARIANT, VARIANT, VARIANT)",
+              {{L", MinBill:", &minBill}, {L", MaxBill:", &maxBill}});
+    });
+}
+
+STDMETHODIMP CashSessionEvents::OnBillCount(VARIANT, VARIANT count) {
+    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] {
+        Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnBillCount(VARIANT, VARIANT)", {{L", BillCount:", &count}});
+    });
+}
+
+STDMETHODIMP CashSessionEvents::OnAccept(VARIANT, VARIANT bill) {
+    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] {
+        Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnAccept(VARIANT, VARIANT)", {{L", Bill:", &bill}});
+        IDispatch* object = Variant(bill).ToDispatch();
+        if (!object) CoCallEx(E_INVALIDARG, AppFrame::CodeModule(), kSource, __LINE__);
+        co<IPaylantraBill> host(object);
+        Variant currencyValue, denominationValue;
+        CoCallEx(host->GetCurrency(currencyValue.Out()), AppFrame::CodeModule(), kSource, __LINE__);
+        std::wstring currency = currencyValue.ToString().Str();
+        CoCallEx(host->GetDenomination(denominationValue.Out()), AppFrame::CodeModule(), kSource, __LINE__);
+        long denomination = denominationValue.ToLong();
+        CheckBill(denomination, currency);
+        if (extender_) extender_->CountBill(uint32_t(denomination), currency);
+        tally_.Add(currency, uint32_t(denomination), 1);
+    });
+}
+
+STDMETHODIMP CashSessionEvents::OnDetect(VARIANT, VARIANT bill) {
+    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] {
+        Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnDetect(VARIANT, VARIANT)", {{L", Bill:", &bill}});
+        return S_FALSE;
+    });
+}
+
+STDMETHODIMP CashSessionEvents::OnReject(VARIANT) {
+    // Whatever the trace fails with is recorded for the caller, yet the event itself succeeds.
+    Guard(__PRETTY_FUNCTION__, __LINE__, [&] { Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnReject(VARIANT)"); });
+    return S_OK;
+}
+
+STDMETHODIMP CashSessionEvents::OnTimeout(VARIANT, VARIANT timeout) {
+    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] {
+        Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnTimeout(VARIANT, VARIANT)", {{L", Timeout:", &timeout}});
+    });
+}
+
+STDMETHODIMP CashSessionEvents::OnCancel(VARIANT) {
+    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] { Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnCancel(VARIANT)"); });
+}
+
+STDMETHODIMP CashSessionEvents::OnFailure(VARIANT) {
+    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] { Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnFailure(VARIANT)"); });
+}
+
+}  // namespace Plugin

@@ -1,0 +1,313 @@
+#include "Plugin/TerminalExtender.h"
+#include "Framework/Exceptions.h"
+#include "Framework/Messages.h"
+#include "Plugin/CashSessionEvents.h"
+#include "Plugin/Config.h"
+#include "Plugin/Extenders.h"
+#include <algorithm>
+
+namespace Plugin {
+
+// {6C0F3B52-9E4A-4D0B-A1C7-3F5E2B8D4A61}
+const IID IID_ITallymarkTerminalExtender = {0x6c0f3b52, 0x9e4a, 0x4d0b, {0xa1, 0xc7, 0x3f, 0x5e, 0x2b, 0x8d, 0x4a, 0x61}};
+
+namespace ReportSteps {
+const ReportStep Exit{nullptr, L"Exit", L"Run", L"", L"Exit Report Template", L"", L""};
+const ReportStep Stacker{L"Stacker", L"Stacker", L"Stacker", L"", L"Stacker Report Template", L"", L"об установке стекера"};
+const ReportStep NextDay{L"Today", L"NextDay", L"Today", L"", L"Daily Report Template", L"", L"о смене текущей даты"};
+const ReportStep ZReport{L"ZReport", L"ZReport", L"ZReport", L"ZReport", L"ZReport Report Template", L"zreport.report", L""};
+const ReportStep Payment{nullptr, L"Payment", L"Payment", L"", L"Payment Report Template", L"", L"о приёме платежа"};
+const ReportStep Collect{nullptr, L"Collect", L"collect", L"Collect", L"Collect Report Template", L"collect.report", L"об инкассации"};
+}  // namespace ReportSteps
+
+namespace {
+
+const char kSource[] = "Plugin/TerminalExtender";
+const wchar_t kCollectRequest[] = L"Tallymark.Collect.Request";
+const wchar_t kNoActiveSession[] = L"Нет активного сеанса купюроприёмника (Paylantra.Cash.ActiveSession)";
+
+// Only the thread that made the extenders touches this, through the host's calls and the timer.
+TerminalExtender* g_current = nullptr;
+
+void Check(HRESULT hr, int line) { CoCallEx(hr, AppFrame::CodeModule(), kSource, line); }
+
+template <class Body> HRESULT Guard(const char* signature, int line, Body&& body) {
+    return PaylantraGuard(signature, kSource, line, std::forward<Body>(body));
+}
+#define EXTENDER_METHOD(body) Guard(__PRETTY_FUNCTION__, __LINE__, (body))
+
+std::wstring Text(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
+
+RealTime ScanUtc(const std::optional<std::wstring>& text) {
+    RealTime time;
+    if (text && ScanDateTime(*text, 0, time)) return time.Local();
+    return RealTime::Never;
+}
+
+}  // namespace
+
+struct TerminalExtender::DayTimer {
+    UINT_PTR id = 0;
+    ~DayTimer() {
+        if (id) KillTimer(nullptr, id);
+    }
+};
+
+TerminalExtender::TerminalExtender(IPaylantraTerminal* terminal, Clock clock)
+    : terminal_(terminal),
+      debugKey_(HKEY_CURRENT_USER, kDebugKey, false, kRegReadAccess),
+      log_(std::move(clock)),
+      counters_(log_, [this](const CounterValues& values, const std::wstring& range) { CheckCounterLimits(values, range); }) {
+    g_current = this;
+    try {
+        terminal_.GetApplication()->WithdrawFailure(CoString(kCollectRequest));
+
+        RegKey userKey(HKEY_CURRENT_USER, kPluginKey, false, kRegReadAccess);
+        RealTime today;
+        if (auto text = userKey[L"Today"].Text(); text && ScanDateTime(*text, 0, today)) today_ = today;
+
+        RegKey machineKey(HKEY_LOCAL_MACHINE, kPluginKey, false, kRegReadAccess);
+        log_.SetPathTemplate(ReadSetting(machineKey, L"LogPath", L""));
+        log_.RollToToday();
+
+        RegKey collect(HKEY_LOCAL_MACHINE, kCollectKey, false, kRegReadAccess);
+        prevCollectNumber_ = collect[L"Number"].Int().value_or(0);
+        prevCollectTime_ = ScanUtc(collect[L"timestamp"].Text());
+
+        RegKey config(HKEY_LOCAL_MACHINE, kConfigKey, false, kRegReadAccess);
+        StartDayTimer(UINT(ReadSetting(config, L"HeartBeat Timeout", 1000)));
+
+        counters_.InsertCounterNames();
+        counters_.Refresh();
+    } catch (...) {
+        // The destructor will not run: nothing may keep pointing here.
+        StopDayTimer();
+        if (g_current == this) g_current = nullptr;
+        throw;
+    }
+}
+
+TerminalExtender::~TerminalExtender() {
+    try {
+        log_.Close();
+    } catch (...) {
+    }
+    // A newer extender may have taken over the timer's attention.
+    if (g_current == this) g_current = nullptr;
+    StopDayTimer();
+}
+
+TerminalExtender* TerminalExtender::Current() { return g_current; }
+
+IUnknown* TerminalExtender::Answer(REFIID riid) {
+    if (IsEqualIID(riid, IID_IPaylantraTerminalExtender) || IsEqualIID(riid, IID_ITallymarkTerminalExtender))
+        return static_cast<IPaylantraTerminalExtender2*>(this);
+    return PaylantraObject2::Answer(riid);
+}
+
+void TerminalExtender::StartDayTimer(UINT period) {
+    auto timer = std::make_unique<DayTimer>();
+    timer->id = SetTimer(nullptr, 0, period, &TerminalExtender::DayTimerProc);
+    CHECK_WIN32(timer->id != 0, kSource);
+    delete timer_.exchange(timer.release());
+}
+
+void TerminalExtender::StopDayTimer() { delete timer_.exchange(nullptr); }
+
+void CALLBACK TerminalExtender::DayTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept {
+    try {
+        if (TerminalExtender* extender = Current()) extender->DayTick();
+    } catch (const VelmorException& error) {
+        OutputDebugStringA(("Tallymark day timer: " + error.Reason()).c_str());
+    } catch (const std::exception& error) {
+        OutputDebugStringA((std::string("Tallymark day timer: ") + error.what()).c_str());
+    } catch (...) {
+        OutputDebugStringA("Tallymark day timer: unknown error");
+    }
+}
+
+void TerminalExtender::DayTick() {
+    RealTime today = log_.Now().Date();
+    if (today == today_) return;
+    today_ = today;
+    ReportWithReset(ReportSteps::NextDay);
+    RegKey key(HKEY_CURRENT_USER, kPluginKey, true, kRegWriteAccess);
+    key[L"Today"] = Format(today_, 0);
+    log_.Roll(today_);
+}
+
+bool TerminalExtender::CollectEnabled() const { return PluginOptions(kOptionsKey).Read(L"Collect Enabled", false); }
+
+STDMETHODIMP TerminalExtender::OnStart(IDispatch*) {
+    return EXTENDER_METHOD([&] {
+        startRecord_ = ResetCounter(L"App");
+        counters_.Refresh();
+        RaiseAlert(L"Startup", &startRecord_);
+    });
+}
+
+STDMETHODIMP TerminalExtender::OnExit(IDispatch*) {
+    return EXTENDER_METHOD([&] {
+        RunReportAndAlert(ReportSteps::Exit, startRecord_);
+        counters_.Refresh();
+        counters_.CheckLimitsWithCurrent();
+    });
+}
+
+STDMETHODIMP TerminalExtender::OnEvent(IDispatch*, BSTR name) {
+    return EXTENDER_METHOD([&] { HandleEvent(Text(name)); });
+}
+
+void TerminalExtender::HandleEvent(const std::wstring& name) {
+    if (EqualNoCase(name, L"Poll")) {
+        DebugMessage(nullptr, L"Terminal event " + name, L"Velmor Paylantra Tallymark plugin v.1.2.0");
+    } else if (EqualNoCase(name, L"Tallymark.OnCashSession")) {
+        StartCashSession();
+    } else if (EqualNoCase(name, L"Tallymark.OnCashClose")) {
+        CloseCashSession();
+    } else if (EqualNoCase(name, L"Tallymark.Collect.Init")) {
+        CollectionStep(CollectionEvent::Init);
+    } else if (EqualNoCase(name, L"Tallymark.Collect.Done")) {
+        CollectionStep(CollectionEvent::Done);
+    } else if (EqualNoCase(name, L"Tallymark.Collect.Close")) {
+        CollectionStep(CollectionEvent::Close);
+    } else if (EqualNoCase(name, L"Tallymark.Collect.Cancel")) {
+        CollectionStep(CollectionEvent::Cancel);
+    } else if (EqualNoCase(name, L"Tallymark.ZReport.Ready")) {
+        log_.Write(LogEvent::ZReportReady, std::wstring(L"готовность к печати Z-отчёта"));
+    } else if (EqualNoCase(name, L"Tallymark.ZReport.Done")) {
+        log_.Write(LogEvent::ZReportDone, std::wstring(L"Z-отчёт напечатан"));
+        ReportWithReset(ReportSteps::ZReport);
+    }
+}
+
+void TerminalExtender::StartCashSession() {
+    log_.Write(LogEvent::CashInit, std::wstring(L"задействован приём купюр"));
+    co<IPaylantraCash> cash = terminal_.GetCash();
+    Variant active;
+    Check(cash->GetActiveSession(active.Out()), __LINE__);
+    if (active.Type() != VT_DISPATCH || !active.ToDispatch()) throw VMAppException(kNoActiveSession);
+
+    co<IPaylantraCashSession> session(active.ToDispatch());
+    co<IConnectionPointContainer> container(session.Get());
+    co<IConnectionPoint> point;
+    Check(container->FindConnectionPoint(IID_IPaylantraCashSessionEvents, point.Out()), __LINE__);
+    if (!point) Check(E_POINTER, __LINE__);
+    co<IPaylantraCashSessionEvents> sink = co<IPaylantraCashSessionEvents>::Attach(new CashSessionEvents(this));
+    DWORD cookie = 0;
+    HRESULT hr = point->Advise(sink.Get(), &cookie);
+    // A sink the session never took has no cash session to report on.
+    if (FAILED(hr)) static_cast<CashSessionEvents*>(sink.Get())->DropEndReport();
+    Check(hr, __LINE__);
+
+    cashSessionOpen_ = true;
+    paymentRecord_ = ResetCounter(L"Payment");
+    counters_.Refresh();
+}
+
+void TerminalExtender::CloseCashSession() {
+    cashSessionOpen_ = false;
+    if (CounterStore::Load(L"Payment").TotalCount() > 0) {
+        RegKey key(HKEY_CURRENT_USER, kPluginKey, true, kRegWriteAccess);
+        RegKey::Value number = key[L"PrevCashSessionNumber"];
+        DWORD next = number.Int().value_or(0) + 1;
+        number = next;
+        paymentRecord_.number = next;
+        RunReportAndAlert(ReportSteps::Payment, paymentRecord_);
+    }
+    counters_.Refresh();
+}
+
+STDMETHODIMP TerminalExtender::OnTerminalFailure(IDispatch*, BSTR name, long set) {
+    return EXTENDER_METHOD([&] {
+        keystringW failure(Text(name));
+        size_t before = failures_.size();
+        auto it = std::lower_bound(failures_.begin(), failures_.end(), failure);
+        bool present = it != failures_.end() && *it == failure;
+        if (set && !present) failures_.insert(it, failure);
+        if (!set && present) failures_.erase(it);
+        if (collectionOpen_ && (before != 0 || !failures_.empty())) {
+            CollectionStep(CollectionEvent::TerminalFailures);
+            terminal_.SetPropertyBool("Tallymark.Print.Failure",
+                                      std::binary_search(failures_.begin(), failures_.end(), keystringW(L"Printer")));
+        }
+    });
+}
+
+STDMETHODIMP TerminalExtender::OnStackerRemoved(IDispatch* session) {
+    return EXTENDER_METHOD([&] {
+        log_.Write(LogEvent::StackerDisposed, std::wstring(L"стекер удалён"));
+        if (!CollectEnabled()) return;
+        co<IPaylantraSession> host(session);
+        if (host) host->SetProperty(CoString(kCollectRequest), nullptr);
+        RaiseAlert(L"NoStacker", nullptr);
+        stackerRemoved_ = true;
+        if (collectionOpen_) {
+            CollectionStep(CollectionEvent::PublishStackerState);
+        } else if (PluginOptions(kOptionsKey).Read(L"Collect AutoNavigate", true)) {
+            collectionDone_ = collectionCancelled_ = closeRequested_ = false;
+            terminal_.Navigate(L"Paylantra:collect");
+        }
+    });
+}
+
+STDMETHODIMP TerminalExtender::OnStackerInstalled(IDispatch*) {
+    return EXTENDER_METHOD([&] {
+        log_.Write(LogEvent::StackerInstalled, std::wstring(L"стекер установлен"));
+        ReportWithReset(ReportSteps::Stacker);
+        if (!CollectEnabled()) return;
+        stackerRemoved_ = false;
+        CollectionStep(CollectionEvent::PublishStackerState);
+        CollectionStep(CollectionEvent::TryFinish);
+    });
+}
+
+STDMETHODIMP TerminalExtender::OnZReportReady(IDispatch* session) {
+    return EXTENDER_METHOD([&]() -> HRESULT {
+        co<IPaylantraSession> host(session);
+        return host ? host->Event(CoString(L"Tallymark.ZReport.Ready")) : E_POINTER;
+    });
+}
+
+STDMETHODIMP TerminalExtender::OnZReportDone(IDispatch* session) {
+    return EXTENDER_METHOD([&]() -> HRESULT {
+        co<IPaylantraSession> host(session);
+        return host ? host->Event(CoString(L"Tallymark.ZReport.Done")) : E_POINTER;
+    });
+}
+
+STDMETHODIMP TerminalExtender::OnNotify(VARIANT, VARIANT, VARIANT, VARIANT, VARIANT, VARIANT) { return S_OK; }
+
+void TerminalExtender::CountBill(uint32_t denomination, const std::wstring& currency) {
+    counters_.CountBill(denomination, currency);
+}
+
+void TerminalExtender::ReportCashSessionEnd(const CashSessionEvents& sink) {
+    counters_.ReportSessionEnd(sink.Tally(), cashSessionOpen_);
+}
+
+ResetInfo TerminalExtender::ResetCounter(const std::wstring& counter) { return counters_.Reset(counter); }
+
+void TerminalExtender::ReportWithReset(const ReportStep& step) {
+    if (!step.resetFirst) throw InternalError("ReportWithReset: the report step names no counter to reset");
+    ResetInfo info = ResetCounter(step.resetFirst);
+    RunReportAndAlert(step, info);
+    counters_.Refresh();
+}
+
+// The report file and the alert of one row arrive with the report and alert side.
+void TerminalExtender::RunReportAndAlert(const ReportStep&, const ResetInfo&) {}
+
+// Alerts arrive with the alert side; `dates` gives the report date-time parameters.
+void TerminalExtender::RaiseAlert(const wchar_t*, const ResetInfo*) {}
+
+// The limit entries arrive with the counter-limit side.
+void TerminalExtender::CheckCounterLimits(const CounterValues&, const std::wstring&) {}
+
+// The collection workflow arrives with its own side.
+void TerminalExtender::CollectionStep(CollectionEvent) {}
+
+IPaylantraTerminalExtender2* CreateTerminalExtender(IPaylantraTerminal* terminal) { return new TerminalExtender(terminal); }
+
+
+}  // namespace Plugin

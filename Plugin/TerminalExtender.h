@@ -1,0 +1,127 @@
+// The plugin's extension of the host terminal: terminal start and exit, named terminal events,
+// device failures, stacker and Z-report notifications, the day timer, the bill counters and the
+// operation log.
+#pragma once
+#include "AppFrame/Include/PaylantraObject.h"
+#include "Framework/Registry.h"
+#include "Plugin/BillCounters.h"
+#include "Plugin/PLLog.h"
+#include "xdk/Source/Paylantra/PLClient.h"
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace Plugin {
+
+class CashSessionEvents;
+
+// Asked with this IID, a terminal extender answers itself: how a sink keeps it alive.
+extern const IID IID_ITallymarkTerminalExtender;
+
+// One row of the report-and-alert step: what is reset first, and what the report and the alert use.
+struct ReportStep {
+    const wchar_t* resetFirst;  // counter reset before the step, or null
+    const wchar_t* alert;
+    const wchar_t* pathValue;
+    const wchar_t* defaultSubfolder;
+    const wchar_t* templateOption;
+    const wchar_t* defaultTemplate;
+    const wchar_t* description;
+};
+
+namespace ReportSteps {
+extern const ReportStep Exit, Stacker, NextDay, ZReport, Payment, Collect;
+}
+
+// What the collection workflow is asked to do from the terminal side.
+enum class CollectionEvent { Init, Done, Close, Cancel, PublishStackerState, TryFinish, TerminalFailures };
+
+class TerminalExtender : public PaylantraObject2<IPaylantraTerminalExtender2> {
+public:
+    using Clock = OperationLog::Clock;
+
+    explicit TerminalExtender(IPaylantraTerminal* terminal, Clock clock = &RealTime::Now);
+    ~TerminalExtender() override;
+
+    STDMETHODIMP OnStart(IDispatch* terminal) override;
+    STDMETHODIMP OnExit(IDispatch* terminal) override;
+    STDMETHODIMP OnEvent(IDispatch* terminal, BSTR name) override;
+    STDMETHODIMP OnTerminalFailure(IDispatch* terminal, BSTR name, long set) override;
+    STDMETHODIMP OnStackerRemoved(IDispatch* session) override;
+    STDMETHODIMP OnStackerInstalled(IDispatch* terminal) override;
+    STDMETHODIMP OnZReportReady(IDispatch* session) override;
+    STDMETHODIMP OnZReportDone(IDispatch* session) override;
+    STDMETHODIMP OnNotify(VARIANT, VARIANT, VARIANT, VARIANT, VARIANT, VARIANT) override;
+
+    // The extender the day timer serves; null when none lives.
+    static TerminalExtender* Current();
+    // One tick of the day timer: the change of the calendar day.
+    void DayTick();
+
+    // Used by the cash-session sink and the session extender.
+    void CountBill(uint32_t denomination, const std::wstring& currency);
+    void ReportCashSessionEnd(const CashSessionEvents& sink);
+    ResetInfo ResetCounter(const std::wstring& counter);
+    void RefreshPublishedValues() { counters_.Refresh(); }
+    BillSet LoadCounter(const std::wstring& counter) const { return CounterStore::Load(counter); }
+    void WriteLog(LogEvent event, const std::string& description) { log_.Write(event, description); }
+
+    PLXDK::Paylantra::PLClient& Terminal() { return terminal_; }
+    const RegKey& DebugKey() const { return debugKey_; }
+    OperationLog& Log() { return log_; }
+    BillCounters& Counters() { return counters_; }
+    const CounterValues& PublishedValues() const { return counters_.Published(); }
+    RealTime Today() const { return today_; }
+    bool CashSessionOpen() const { return cashSessionOpen_; }
+    bool StackerRemoved() const { return stackerRemoved_; }
+    const std::vector<keystringW>& Failures() const { return failures_; }
+    const ResetInfo& StartRecord() const { return startRecord_; }
+    const ResetInfo& PaymentRecord() const { return paymentRecord_; }
+    uint32_t PrevCollectNumber() const { return prevCollectNumber_; }
+    RealTime PrevCollectTime() const { return prevCollectTime_; }
+
+protected:
+    IUnknown* Answer(REFIID riid) override;
+
+private:
+    struct DayTimer;
+
+    void HandleEvent(const std::wstring& name);
+    void StartCashSession();
+    void CloseCashSession();
+    void StartDayTimer(UINT period);
+    void StopDayTimer();
+    static void CALLBACK DayTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept;
+    bool CollectEnabled() const;
+
+    // Steps that later parts of the terminal side fill in.
+    void ReportWithReset(const ReportStep& step);  // resets first when the row says so
+    void RunReportAndAlert(const ReportStep& step, const ResetInfo& info);
+    void RaiseAlert(const wchar_t* alert, const ResetInfo* dates);
+    void CheckCounterLimits(const CounterValues& values, const std::wstring& range);
+    void CollectionStep(CollectionEvent event);
+
+    PLXDK::Paylantra::PLClient terminal_;
+    RegKey debugKey_;
+    OperationLog log_;
+    BillCounters counters_;
+    std::atomic<DayTimer*> timer_{nullptr};
+    RealTime today_;
+    std::vector<keystringW> failures_;
+    bool cashSessionOpen_ = false;
+    bool stackerRemoved_ = false;
+    bool collectionOpen_ = false;
+    bool collectionDone_ = false;
+    bool collectionCancelled_ = false;
+    bool closeRequested_ = false;
+    uint32_t collectNumber_ = 0;
+    uint32_t expectedBills_ = 0;
+    RealTime collectTime_;
+    uint32_t prevCollectNumber_ = 0;
+    RealTime prevCollectTime_;
+    bool resetAtCollection_ = false;
+    ResetInfo startRecord_;
+    ResetInfo paymentRecord_;
+};
+
+}  // namespace Plugin
