@@ -2,6 +2,7 @@
 #include "Framework/Exceptions.h"
 #include "Framework/Registry.h"
 #include "Plugin/Config.h"
+#include "Plugin/Plugin.h"
 #include <algorithm>
 #include <cwctype>
 
@@ -200,11 +201,6 @@ std::string ResetDescription(const ResetInfo& current, const ResetInfo& before) 
     return text;
 }
 
-std::wstring PluginCurrencyCode() {
-    RegKey options(HKEY_LOCAL_MACHINE, kOptionsKey, false, kRegReadAccess);
-    return ReadSetting(options, L"Currency Code", L"RUB");
-}
-
 BillSet ReadBillTypeTable(const std::wstring& currency) {
     BillSet table;
     RegKey cash(HKEY_LOCAL_MACHINE, kCashSettingsKey, false, kRegReadAccess);
@@ -234,7 +230,7 @@ BillSet ReadBillTypeTable(const std::wstring& currency) {
 }
 
 const BillSet& BillTypeTable() {
-    static const BillSet table = ReadBillTypeTable(PluginCurrencyCode());
+    static const BillSet table = ReadBillTypeTable(CurrencyCode());
     return table;
 }
 

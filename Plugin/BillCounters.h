@@ -78,7 +78,6 @@ std::string ResetDescription(const ResetInfo& current, const ResetInfo& before);
 // that currency, else the Russian default list for RUB.
 BillSet ReadBillTypeTable(const std::wstring& currency);
 const BillSet& BillTypeTable();  // process-wide, read once
-std::wstring PluginCurrencyCode();
 
 // The counters as the terminal extender keeps them: the published values, the reset records and
 // the collection snapshot that overrides both while a collection is open.
