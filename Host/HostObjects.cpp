@@ -1,0 +1,419 @@
+#include "Host/HostObjects.h"
+#include "Framework/Paths.h"
+#include <cstdio>
+#include <fstream>
+#include <olectl.h>
+
+namespace Host {
+
+namespace {
+
+std::wstring Text(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
+
+VARIANT DispatchVariant(IDispatch* object) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_DISPATCH;
+    v.pdispVal = object;
+    object->AddRef();
+    return v;
+}
+
+template <class T>
+HRESULT Hand(T* object, IDispatch** out) {
+    if (!out) return E_POINTER;
+    object->AddRef();
+    *out = static_cast<typename T::Interface*>(object);
+    return S_OK;
+}
+
+
+
+}  // namespace
+
+std::wstring HResultText(HRESULT hr) { return FormatBufferW(32, L"0x%08lX", static_cast<unsigned long>(hr)); }
+
+void Transcript::Add(const std::wstring& who, const std::wstring& what) {
+    records_.push_back({who, what});
+    if (echo) echo(records_.back());
+}
+
+template <class I>
+HRESULT HostObject<I>::Enter(const wchar_t* method) const {
+    if (!host_) return RPC_E_DISCONNECTED;
+    return host_->FailureOf(method);
+}
+
+// ---- Session -------------------------------------------------------------------------------------
+
+std::wstring Session::Property(const std::wstring& name) const {
+    auto found = properties_.find(name);
+    return found == properties_.end() ? std::wstring() : found->second;
+}
+
+STDMETHODIMP Session::Finish() {
+    if (HRESULT hr = Enter(L"Session.Finish"); FAILED(hr)) return hr;
+    host_->transcript.Add(L"plugin", L"finish session " + name_);
+    return S_OK;
+}
+
+STDMETHODIMP Session::Event(BSTR name) {
+    if (HRESULT hr = Enter(L"Session.Event"); FAILED(hr)) return hr;
+    std::wstring event = Text(name);
+    host_->transcript.Add(L"plugin", L"event " + event);
+    if (EqualNoCase(event, L"Email.SendMail")) {
+        std::wstring folder = host_->outboxFolder.empty() ? L"outbox" : host_->outboxFolder;
+        CreatePath(folder);
+        std::wstring file = folder + FormatBufferW(64, L"\\mail-%04u.txt", unsigned(host_->mails.size() + 1));
+        std::string body = Narrow(L"From: " + Property(L"Email.From") + L"\r\nTo: " + Property(L"Email.To") +
+                                      L"\r\nSubject: " + Property(L"Email.Subject") + L"\r\n\r\n" +
+                                      Property(L"Email.Text"),
+                                  CP_UTF8);
+        std::ofstream out(file.c_str(), std::ios::binary);
+        out << body;
+        host_->mails.push_back(file);
+        host_->transcript.Add(L"host", L"mail to " + Property(L"Email.To") + L" \"" + Property(L"Email.Subject") +
+                                           L"\" written to " + file);
+    }
+    host_->DeliverEvent(event);
+    return S_OK;
+}
+
+STDMETHODIMP Session::SetProperty(BSTR name, BSTR value) {
+    if (HRESULT hr = Enter(L"Session.SetProperty"); FAILED(hr)) return hr;
+    properties_[Text(name)] = Text(value);
+    host_->transcript.Add(L"plugin", L"prop " + Text(name) + L" = " + Text(value));
+    return S_OK;
+}
+
+STDMETHODIMP Session::GetProperty(BSTR name, BSTR* value) {
+    if (!value) return E_POINTER;
+    *value = nullptr;
+    if (HRESULT hr = Enter(L"Session.GetProperty"); FAILED(hr)) return hr;
+    *value = SysAllocString(Property(Text(name)).c_str());
+    return *value ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP Session::AddExtender(IDispatch* extender) {
+    if (HRESULT hr = Enter(L"Session.AddExtender"); FAILED(hr)) return hr;
+    if (!extender) return E_POINTER;
+    IPaylantraSessionExtender2* typed = nullptr;
+    if (FAILED(extender->QueryInterface(IID_IPaylantraSessionExtender2, reinterpret_cast<void**>(&typed)))) {
+        host_->transcript.Add(L"host", L"rejected a session extender without IPaylantraSessionExtender2");
+        return E_NOINTERFACE;
+    }
+    extenders_.push_back(co<IPaylantraSessionExtender2>::Attach(typed));
+    host_->transcript.Add(L"plugin", L"session extender added to " + name_);
+    return S_OK;
+}
+
+// ---- Application ---------------------------------------------------------------------------------
+
+STDMETHODIMP Application::Navigate(BSTR address) {
+    if (HRESULT hr = Enter(L"Application.Navigate"); FAILED(hr)) return hr;
+    host_->navigations.push_back(Text(address));
+    host_->transcript.Add(L"plugin", L"navigate " + Text(address));
+    return S_OK;
+}
+
+STDMETHODIMP Application::EvalText(BSTR text, BSTR* result) {
+    if (!result) return E_POINTER;
+    *result = nullptr;
+    if (HRESULT hr = Enter(L"Application.EvalText"); FAILED(hr)) return hr;
+    // The simulated host evaluates a text to itself.
+    host_->transcript.Add(L"plugin", L"eval " + Text(text));
+    *result = SysAllocString(Text(text).c_str());
+    return S_OK;
+}
+
+STDMETHODIMP Application::RunScript(BSTR text, BSTR language) {
+    if (HRESULT hr = Enter(L"Application.RunScript"); FAILED(hr)) return hr;
+    host_->scripts.push_back(Text(text));
+    host_->transcript.Add(L"plugin", L"script (" + Text(language) + L") " + Text(text));
+    return S_OK;
+}
+
+STDMETHODIMP Application::WithdrawFailure(BSTR name) {
+    if (HRESULT hr = Enter(L"Application.WithdrawFailure"); FAILED(hr)) return hr;
+    host_->withdrawnFailures.push_back(Text(name));
+    host_->failures.erase(Text(name));
+    host_->transcript.Add(L"plugin", L"withdraw failure " + Text(name));
+    return S_OK;
+}
+
+// ---- Terminal-extender collection ----------------------------------------------------------------
+
+STDMETHODIMP TerminalExtenders::GetText(BSTR* text) {
+    if (!text) return E_POINTER;
+    *text = nullptr;
+    if (HRESULT hr = Enter(L"TerminalExtenders.GetText"); FAILED(hr)) return hr;
+    *text = SysAllocString(host_->terminalText.c_str());
+    return S_OK;
+}
+
+STDMETHODIMP TerminalExtenders::SetFailure(BSTR name, long set) {
+    if (HRESULT hr = Enter(L"TerminalExtenders.SetFailure"); FAILED(hr)) return hr;
+    if (set)
+        host_->failures[Text(name)] = true;
+    else
+        host_->failures.erase(Text(name));
+    host_->transcript.Add(L"plugin", (set ? L"set failure " : L"clear failure ") + Text(name));
+    return S_OK;
+}
+
+STDMETHODIMP TerminalExtenders::Add(IDispatch* extender) {
+    if (HRESULT hr = Enter(L"TerminalExtenders.Add"); FAILED(hr)) return hr;
+    if (!extender) return E_POINTER;
+    IPaylantraTerminalExtender* typed = nullptr;
+    if (FAILED(extender->QueryInterface(IID_IPaylantraTerminalExtender, reinterpret_cast<void**>(&typed)))) {
+        host_->transcript.Add(L"host", L"rejected a terminal extender without IPaylantraTerminalExtender");
+        return E_NOINTERFACE;
+    }
+    items_.push_back(co<IPaylantraTerminalExtender>::Attach(typed));
+    host_->transcript.Add(L"plugin", L"terminal extender added");
+    return S_OK;
+}
+
+// ---- Cash ----------------------------------------------------------------------------------------
+
+STDMETHODIMP Bill::GetDenomination(VARIANT* denomination) {
+    if (!denomination) return E_POINTER;
+    VariantInit(denomination);
+    if (HRESULT hr = Enter(L"Bill.GetDenomination"); FAILED(hr)) return hr;
+    denomination->vt = VT_I4;
+    denomination->lVal = denomination_;
+    return S_OK;
+}
+
+STDMETHODIMP Bill::GetCurrency(VARIANT* currency) {
+    if (!currency) return E_POINTER;
+    VariantInit(currency);
+    if (HRESULT hr = Enter(L"Bill.GetCurrency"); FAILED(hr)) return hr;
+    currency->vt = VT_BSTR;
+    currency->bstrVal = SysAllocString(currency_.c_str());
+    return S_OK;
+}
+
+class CashSession::Point : public IConnectionPoint {
+public:
+    explicit Point(CashSession* owner) : owner_(owner) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (IsEqualIID(riid, IID_IConnectionPoint) || IsEqualIID(riid, IID_IUnknown)) {
+            AddRef();
+            *ppv = static_cast<IConnectionPoint*>(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return owner_->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return owner_->Release(); }
+    STDMETHODIMP GetConnectionInterface(IID* iid) override {
+        if (!iid) return E_POINTER;
+        *iid = IID_IPaylantraCashSessionEvents;
+        return S_OK;
+    }
+    STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** container) override;
+    STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override {
+        if (!sink || !cookie) return E_POINTER;
+        if (HRESULT hr = owner_->Enter(L"CashSession.Advise"); FAILED(hr)) return hr;
+        IPaylantraCashSessionEvents* events = nullptr;
+        if (FAILED(sink->QueryInterface(IID_IPaylantraCashSessionEvents, reinterpret_cast<void**>(&events))))
+            return CONNECT_E_CANNOTCONNECT;
+        sinks.emplace_back(++lastCookie, co<IPaylantraCashSessionEvents>::Attach(events));
+        *cookie = lastCookie;
+        owner_->host_->transcript.Add(L"plugin", L"cash-session sink advised");
+        return S_OK;
+    }
+    STDMETHODIMP Unadvise(DWORD cookie) override {
+        for (auto it = sinks.begin(); it != sinks.end(); ++it)
+            if (it->first == cookie) {
+                sinks.erase(it);
+                return S_OK;
+            }
+        return CONNECT_E_NOCONNECTION;
+    }
+    STDMETHODIMP EnumConnections(IEnumConnections** connections) override {
+        if (connections) *connections = nullptr;
+        return E_NOTIMPL;
+    }
+
+    std::vector<std::pair<DWORD, co<IPaylantraCashSessionEvents>>> sinks;
+    DWORD lastCookie = 0;
+
+private:
+    CashSession* owner_;
+};
+
+class CashSession::Container : public IConnectionPointContainer {
+public:
+    explicit Container(CashSession* owner) : owner_(owner) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return owner_->QueryInterface(riid, ppv); }
+    STDMETHODIMP_(ULONG) AddRef() override { return owner_->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return owner_->Release(); }
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) override {
+        if (points) *points = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
+        if (!point) return E_POINTER;
+        *point = nullptr;
+        if (!IsEqualIID(riid, IID_IPaylantraCashSessionEvents)) return CONNECT_E_NOCONNECTION;
+        owner_->point_->AddRef();
+        *point = owner_->point_.get();
+        return S_OK;
+    }
+
+private:
+    CashSession* owner_;
+};
+
+STDMETHODIMP CashSession::Point::GetConnectionPointContainer(IConnectionPointContainer** container) {
+    if (!container) return E_POINTER;
+    owner_->AddRef();
+    *container = owner_->container_.get();
+    return S_OK;
+}
+
+CashSession::CashSession(Terminal* host)
+    : HostObject(host), point_(std::make_unique<Point>(this)), container_(std::make_unique<Container>(this)) {
+    Expose(IID_IConnectionPointContainer);
+}
+
+CashSession::~CashSession() = default;
+
+IUnknown* CashSession::Answer(REFIID riid) {
+    if (IsEqualIID(riid, IID_IConnectionPointContainer)) return container_.get();
+    return HostObject::Answer(riid);
+}
+
+STDMETHODIMP CashSession::GetBillCount(long* count) {
+    if (!count) return E_POINTER;
+    *count = bills_;
+    return S_OK;
+}
+
+size_t CashSession::SinkCount() const { return point_->sinks.size(); }
+
+void CashSession::Fire(const wchar_t* event, const std::function<HRESULT(IPaylantraCashSessionEvents*)>& call) {
+    auto sinks = point_->sinks;  // a sink may unadvise itself
+    for (auto& [cookie, sink] : sinks) {
+        HRESULT hr = call(sink.Get());
+        if (FAILED(hr) && host_) host_->RecordPluginFailure(std::wstring(L"cash session ") + event, hr);
+    }
+}
+
+void CashSession::Accept(long denomination, const std::wstring& currency) {
+    ++bills_;
+    if (host_) host_->transcript.Add(L"host", L"bill accepted: " + std::to_wstring(denomination) + L" " + currency);
+    co<Bill> bill = co<Bill>::Attach(new Bill(host_, denomination, currency));
+    VARIANT sender = DispatchVariant(this);
+    VARIANT billArg = DispatchVariant(bill.Get());
+    Fire(L"OnAccept", [&](IPaylantraCashSessionEvents* sink) { return sink->OnAccept(sender, billArg); });
+    VariantClear(&billArg);
+    VariantClear(&sender);
+}
+
+void CashSession::DropSinks() {
+    auto sinks = std::move(point_->sinks);
+    point_->sinks.clear();
+    sinks.clear();  // the sinks' last host references go here
+}
+
+STDMETHODIMP Cash::Finish() {
+    if (HRESULT hr = Enter(L"Cash.Finish"); FAILED(hr)) return hr;
+    host_->transcript.Add(L"plugin", L"finish cash");
+    return S_OK;
+}
+
+STDMETHODIMP Cash::GetActiveSession(VARIANT* session) {
+    if (!session) return E_POINTER;
+    VariantInit(session);
+    if (HRESULT hr = Enter(L"Cash.GetActiveSession"); FAILED(hr)) return hr;
+    if (active_) *session = DispatchVariant(active_.Get());
+    return S_OK;
+}
+
+STDMETHODIMP Cash::GetCurrency(VARIANT* value) {
+    if (!value) return E_POINTER;
+    VariantInit(value);
+    if (HRESULT hr = Enter(L"Cash.GetCurrency"); FAILED(hr)) return hr;
+    value->vt = VT_BSTR;
+    value->bstrVal = SysAllocString(currency.c_str());
+    return S_OK;
+}
+
+// ---- Devices, control panel, terminal ------------------------------------------------------------
+
+STDMETHODIMP Flags::IsSet(long* set) {
+    if (!set) return E_POINTER;
+    *set = 0;
+    if (HRESULT hr = Enter(L"Flags.IsSet"); FAILED(hr)) return hr;
+    *set = value;
+    return S_OK;
+}
+
+STDMETHODIMP Devices::GetFlags(IDispatch** flags) {
+    if (flags) *flags = nullptr;
+    if (HRESULT hr = Enter(L"Devices.GetFlags"); FAILED(hr)) return hr;
+    return Hand(flags_.Get(), flags);
+}
+
+STDMETHODIMP ControlPanel::AddPage(IDispatch* page, BSTR modulePath, BSTR templateName) {
+    if (HRESULT hr = Enter(L"ControlPanel.AddPage"); FAILED(hr)) return hr;
+    if (!page) return E_POINTER;
+    IPaylantraControlPage* typed = nullptr;
+    if (FAILED(page->QueryInterface(IID_IPaylantraControlPage, reinterpret_cast<void**>(&typed)))) return E_NOINTERFACE;
+    pages_.push_back(co<IPaylantraControlPage>::Attach(typed));
+    host_->transcript.Add(L"plugin", L"control page added: template " + Text(templateName) + L" in " + Text(modulePath));
+    return S_OK;
+}
+
+STDMETHODIMP ControlPanel::SetModified(long, long modified) {
+    if (HRESULT hr = Enter(L"ControlPanel.SetModified"); FAILED(hr)) return hr;
+    host_->transcript.Add(L"plugin", modified ? L"control page modified" : L"control page unmodified");
+    return S_OK;
+}
+
+STDMETHODIMP TerminalObject::GetApplication(IDispatch** application) {
+    if (application) *application = nullptr;
+    if (HRESULT hr = Enter(L"Terminal.GetApplication"); FAILED(hr)) return hr;
+    return Hand(&host_->App(), application);
+}
+
+STDMETHODIMP TerminalObject::GetEnvironment(IDispatch** session) {
+    if (session) *session = nullptr;
+    if (HRESULT hr = Enter(L"Terminal.GetEnvironment"); FAILED(hr)) return hr;
+    return Hand(&host_->Environment(), session);
+}
+
+STDMETHODIMP TerminalObject::Reserved9(IDispatch** result) {
+    if (result) *result = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TerminalObject::GetTerminalExtenders(IDispatch** extenders) {
+    if (extenders) *extenders = nullptr;
+    if (HRESULT hr = Enter(L"Terminal.GetTerminalExtenders"); FAILED(hr)) return hr;
+    return Hand(&host_->Extenders(), extenders);
+}
+
+STDMETHODIMP TerminalObject::Reserved11(IDispatch** result) {
+    if (result) *result = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TerminalObject::GetCash(IDispatch** cash) {
+    if (cash) *cash = nullptr;
+    if (HRESULT hr = Enter(L"Terminal.GetCash"); FAILED(hr)) return hr;
+    return Hand(&host_->CashObject(), cash);
+}
+
+STDMETHODIMP TerminalObject::GetDevices(IDispatch** devices) {
+    if (devices) *devices = nullptr;
+    if (HRESULT hr = Enter(L"Terminal.GetDevices"); FAILED(hr)) return hr;
+    return Hand(&host_->DevicesObject(), devices);
+}
+
+}  // namespace Host

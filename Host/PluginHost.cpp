@@ -1,0 +1,248 @@
+#include "Host/PluginHost.h"
+#include "Framework/Exceptions.h"
+#include "Framework/Paths.h"
+#include <shlwapi.h>
+#include <mutex>
+
+namespace Host {
+
+namespace {
+
+const char kSource[] = "Host/PluginHost";
+
+struct ClockState {
+    std::mutex lock;
+    bool set = false;
+    long long localTicks = 0;   // 100 ns since 1601, local time, at the moment of setting
+    ULONGLONG realStart = 0;    // GetTickCount64 then
+    long long advanced = 0;     // ticks added by Advance
+};
+
+ClockState& TheClock() {
+    static ClockState state;
+    return state;
+}
+
+long long FileTimeTicks(const FILETIME& ft) { return (static_cast<long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
+
+FILETIME TicksFileTime(long long ticks) {
+    FILETIME ft;
+    ft.dwLowDateTime = DWORD(ticks & 0xFFFFFFFF);
+    ft.dwHighDateTime = DWORD(ticks >> 32);
+    return ft;
+}
+
+long long SimulatedLocalTicks() {
+    ClockState& clock = TheClock();
+    std::lock_guard guard(clock.lock);
+    return clock.localTicks + clock.advanced + (long long)(GetTickCount64() - clock.realStart) * 10000;
+}
+
+SYSTEMTIME TicksSystemTime(long long ticks) {
+    FILETIME ft = TicksFileTime(ticks);
+    SYSTEMTIME st{};
+    FileTimeToSystemTime(&ft, &st);
+    return st;
+}
+
+void WINAPI HookGetLocalTime(SYSTEMTIME* time) {
+    if (time) *time = Clock::Local();
+}
+
+void WINAPI HookGetSystemTime(SYSTEMTIME* time) {
+    if (time) *time = Clock::Universal();
+}
+
+void WINAPI HookGetSystemTimeAsFileTime(FILETIME* time) {
+    if (!time) return;
+    SYSTEMTIME st = Clock::Universal();
+    SystemTimeToFileTime(&st, time);
+}
+
+struct BoxState {
+    std::vector<Box> boxes;
+    int answer = IDOK;
+    Transcript* sink = nullptr;
+};
+
+BoxState& TheBoxes() {
+    static BoxState state;
+    return state;
+}
+
+int Capture(std::wstring caption, std::wstring text, UINT type) {
+    BoxState& state = TheBoxes();
+    state.boxes.push_back({caption, text, type});
+    if (state.sink) state.sink->Add(L"plugin", L"box \"" + caption + L"\": " + text);
+    return state.answer;
+}
+
+int WINAPI HookMessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT type) {
+    return Capture(caption ? caption : L"", text ? text : L"", type);
+}
+
+int WINAPI HookMessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+    return Capture(Widen(caption ? caption : ""), Widen(text ? text : ""), type);
+}
+
+}  // namespace
+
+void Clock::Set(const SYSTEMTIME& local) {
+    FILETIME ft;
+    if (!SystemTimeToFileTime(&local, &ft)) throw WindowsError(GetLastError(), kSource, __LINE__);
+    ClockState& clock = TheClock();
+    std::lock_guard guard(clock.lock);
+    clock.set = true;
+    clock.localTicks = FileTimeTicks(ft);
+    clock.realStart = GetTickCount64();
+    clock.advanced = 0;
+}
+
+void Clock::Clear() {
+    ClockState& clock = TheClock();
+    std::lock_guard guard(clock.lock);
+    clock.set = false;
+}
+
+bool Clock::IsSet() {
+    ClockState& clock = TheClock();
+    std::lock_guard guard(clock.lock);
+    return clock.set;
+}
+
+void Clock::Advance(long long milliseconds) {
+    ClockState& clock = TheClock();
+    std::lock_guard guard(clock.lock);
+    clock.advanced += milliseconds * 10000;
+}
+
+SYSTEMTIME Clock::Local() {
+    SYSTEMTIME st{};
+    if (!IsSet()) {
+        GetLocalTime(&st);
+        return st;
+    }
+    return TicksSystemTime(SimulatedLocalTicks());
+}
+
+SYSTEMTIME Clock::Universal() {
+    SYSTEMTIME st{};
+    if (!IsSet()) {
+        GetSystemTime(&st);
+        return st;
+    }
+    SYSTEMTIME local = Local();
+    if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &st)) st = local;
+    return st;
+}
+
+std::vector<Box>& Boxes::All() { return TheBoxes().boxes; }
+void Boxes::SetAnswer(int answer) { TheBoxes().answer = answer; }
+Transcript*& Boxes::Sink() { return TheBoxes().sink; }
+
+int PatchImport(HMODULE module, const char* name, void* replacement) {
+    auto* base = reinterpret_cast<BYTE*>(module);
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    if (!module || dos->e_magic != IMAGE_DOS_SIGNATURE) return 0;
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!dir.VirtualAddress) return 0;
+    int patched = 0;
+    for (auto* desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); desc->Name; ++desc) {
+        if (!desc->OriginalFirstThunk) continue;  // no name table: nothing to match by name
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (lstrcmpA(reinterpret_cast<const char*>(byName->Name), name) != 0) continue;
+            DWORD old = 0;
+            if (!VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), PAGE_READWRITE, &old)) continue;
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), old, &old);
+            ++patched;
+        }
+    }
+    return patched;
+}
+
+void PluginModule::Load(const std::wstring& path) {
+    if (module_) return;
+    HMODULE module = LoadLibraryW(path.c_str());
+    if (!module) throw VelmorException(L"cannot load the plugin \"" + path + L"\" (error " + std::to_wstring(GetLastError()) + L")");
+    PatchImport(module, "GetLocalTime", reinterpret_cast<void*>(&HookGetLocalTime));
+    PatchImport(module, "GetSystemTime", reinterpret_cast<void*>(&HookGetSystemTime));
+    PatchImport(module, "GetSystemTimeAsFileTime", reinterpret_cast<void*>(&HookGetSystemTimeAsFileTime));
+    PatchImport(module, "GetSystemTimePreciseAsFileTime", reinterpret_cast<void*>(&HookGetSystemTimeAsFileTime));
+    PatchImport(module, "MessageBoxW", reinterpret_cast<void*>(&HookMessageBoxW));
+    PatchImport(module, "MessageBoxA", reinterpret_cast<void*>(&HookMessageBoxA));
+    auto entry = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    if (!entry) {
+        FreeLibrary(module);
+        throw VelmorException(L"the plugin \"" + path + L"\" exports no DllGetClassObject");
+    }
+    module_ = module;
+    getClassObject_ = entry;
+}
+
+void PluginModule::Unload() {
+    if (module_) FreeLibrary(module_);
+    module_ = nullptr;
+    getClassObject_ = nullptr;
+}
+
+HRESULT PluginModule::GetClassObject(REFCLSID clsid, REFIID iid, void** object) const {
+    if (!getClassObject_) return E_UNEXPECTED;
+    return getClassObject_(clsid, iid, object);
+}
+
+namespace {
+
+template <class I>
+co<I> Create(const PluginModule& module, REFCLSID clsid) {
+    IClassFactory* factory = nullptr;
+    CoCallEx(module.GetClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), nullptr, kSource, __LINE__);
+    co<IClassFactory> owned = co<IClassFactory>::Attach(factory);
+    I* object = nullptr;
+    CoCallEx(factory->CreateInstance(nullptr, __uuidof(I), reinterpret_cast<void**>(&object)), nullptr, kSource, __LINE__);
+    return co<I>::Attach(object);
+}
+
+}  // namespace
+
+co<IPaylantraPlugin> PluginModule::CreatePlugin() const { return Create<IPaylantraPlugin>(*this, CLSID_Plugin); }
+
+co<IPaylantraControlPlugin> PluginModule::CreateControlPlugin() const {
+    return Create<IPaylantraControlPlugin>(*this, CLSID_ControlPlugin);
+}
+
+ScratchHives::ScratchHives() {
+    root_ = L"Software\\TallySimScratch\\" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64());
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, (root_ + L"\\HKLM").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &machine_, nullptr);
+    if (rc == ERROR_SUCCESS)
+        rc = RegCreateKeyExW(HKEY_CURRENT_USER, (root_ + L"\\HKCU").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                             &user_, nullptr);
+    if (rc == ERROR_SUCCESS) rc = RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_);
+    if (rc == ERROR_SUCCESS) rc = RegOverridePredefKey(HKEY_CURRENT_USER, user_);
+    if (rc != ERROR_SUCCESS) throw WindowsError(DWORD(rc), kSource, __LINE__);
+}
+
+ScratchHives::~ScratchHives() {
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    if (machine_) RegCloseKey(machine_);
+    if (user_) RegCloseKey(user_);
+    SHDeleteKeyW(HKEY_CURRENT_USER, root_.c_str());
+}
+
+std::wstring DefaultPluginPath() {
+    std::wstring folder = GetParentPath(ModuleFileNameW(nullptr));
+    std::wstring beside = folder + L"\\Tallymark.dll";
+    if (FileExists(beside)) return beside;
+    return GetParentPath(folder) + L"\\Plugin\\Tallymark.dll";
+}
+
+}  // namespace Host

@@ -1,0 +1,85 @@
+// Loading the plugin DLL as the terminal does, with the plugin's clock and message boxes under the
+// simulator's control: the plugin module's imports of the system clock and of MessageBoxW/A are
+// redirected, so the plugin itself carries nothing for tests.
+#pragma once
+#include "AppFrame/Include/co.h"
+#include "Host/HostObjects.h"
+#include <string>
+#include <vector>
+
+namespace Host {
+
+struct Box {
+    std::wstring caption;
+    std::wstring text;
+    UINT type;
+};
+
+// The simulated local time. Unset, the real clock shows through; set, it runs on from the given
+// moment with the real clock's pace.
+class Clock {
+public:
+    static void Set(const SYSTEMTIME& local);
+    static void Clear();
+    static bool IsSet();
+    static SYSTEMTIME Local();
+    static SYSTEMTIME Universal();
+    // Moves the simulated time on without waiting.
+    static void Advance(long long milliseconds);
+};
+
+// Every box the plugin showed, in order. The answer given to each is IDOK unless told otherwise.
+class Boxes {
+public:
+    static std::vector<Box>& All();
+    static void SetAnswer(int answer);
+    static Transcript*& Sink();  // where each box is also recorded
+};
+
+// Redirects the module's imported function `name` (from any DLL) to `replacement`; the number of
+// import slots changed.
+int PatchImport(HMODULE module, const char* name, void* replacement);
+
+class PluginModule {
+public:
+    PluginModule() = default;
+    ~PluginModule() { Unload(); }
+    PluginModule(const PluginModule&) = delete;
+    PluginModule& operator=(const PluginModule&) = delete;
+
+    // LoadLibrary, redirect the clock and message-box imports, find DllGetClassObject. Raises
+    // VelmorException naming what failed.
+    void Load(const std::wstring& path);
+    void Unload();
+    bool IsLoaded() const { return module_ != nullptr; }
+    HMODULE Handle() const { return module_; }
+
+    // DllGetClassObject as the host calls it, its HRESULT unchanged.
+    HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** object) const;
+    // Class object, then CreateInstance; raises CoError when either fails.
+    co<IPaylantraPlugin> CreatePlugin() const;
+    co<IPaylantraControlPlugin> CreateControlPlugin() const;
+
+private:
+    HMODULE module_ = nullptr;
+    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    GetClassObjectFn getClassObject_ = nullptr;
+};
+
+// HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER redirected to empty scratch keys while it lives.
+class ScratchHives {
+public:
+    ScratchHives();
+    ~ScratchHives();
+    ScratchHives(const ScratchHives&) = delete;
+    ScratchHives& operator=(const ScratchHives&) = delete;
+
+private:
+    std::wstring root_;
+    HKEY machine_ = nullptr, user_ = nullptr;
+};
+
+// The plugin's path beside this program or in the build's Plugin folder.
+std::wstring DefaultPluginPath();
+
+}  // namespace Host

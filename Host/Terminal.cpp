@@ -1,0 +1,142 @@
+#include "Host/HostObjects.h"
+
+namespace Host {
+
+namespace {
+
+std::wstring ErrorDescription() {
+    IErrorInfo* info = nullptr;
+    std::wstring text;
+    if (GetErrorInfo(0, &info) == S_OK && info) {
+        BSTR description = nullptr;
+        if (SUCCEEDED(info->GetDescription(&description)) && description) text.assign(description, SysStringLen(description));
+        SysFreeString(description);
+        info->Release();
+    }
+    return text;
+}
+
+constexpr int kMaxEventDepth = 16;
+
+}  // namespace
+
+Terminal::Terminal()
+    : terminal_(co<TerminalObject>::Attach(new TerminalObject(this))),
+      environment_(co<Session>::Attach(new Session(this, L"environment"))),
+      application_(co<Application>::Attach(new Application(this))),
+      extenders_(co<TerminalExtenders>::Attach(new TerminalExtenders(this))),
+      cash_(co<Cash>::Attach(new Cash(this))),
+      flags_(co<Flags>::Attach(new Flags(this))),
+      devices_(co<Devices>::Attach(new Devices(this, flags_.Get()))),
+      panel_(co<ControlPanel>::Attach(new ControlPanel(this))) {}
+
+Terminal::~Terminal() {
+    ReleaseExtenders();
+    if (cash_->Active()) {
+        cash_->Active()->DropSinks();
+        cash_->Active()->Detach();
+        cash_->Active().Reset();
+    }
+    terminal_->Detach();
+    environment_->Detach();
+    application_->Detach();
+    extenders_->Detach();
+    cash_->Detach();
+    flags_->Detach();
+    devices_->Detach();
+    panel_->Detach();
+}
+
+HRESULT Terminal::FailureOf(const std::wstring& method) const {
+    auto found = failures_.find(method);
+    return found == failures_.end() ? S_OK : found->second;
+}
+
+void Terminal::RecordPluginFailure(const std::wstring& call, HRESULT hr) {
+    std::wstring description = ErrorDescription();
+    transcript.Add(L"host", call + L" failed: " + HResultText(hr) + (description.empty() ? L"" : L" " + description));
+}
+
+template <class Call>
+void Terminal::ForEachExtender(const wchar_t* what, Call call) {
+    auto items = extenders_->Items();  // an extender may be added or dropped meanwhile
+    for (auto& extender : items) {
+        SetErrorInfo(0, nullptr);
+        HRESULT hr = call(extender.Get());
+        if (FAILED(hr)) RecordPluginFailure(what, hr);
+    }
+}
+
+void Terminal::DeliverEvent(const std::wstring& name) {
+    if (eventDepth_ >= kMaxEventDepth) {
+        transcript.Add(L"host", L"event " + name + L" not delivered: events nested too deep");
+        return;
+    }
+    ++eventDepth_;
+    CoString text(name);
+    IDispatch* terminal = terminal_.Get();
+    ForEachExtender(L"OnEvent", [&](IPaylantraTerminalExtender* e) { return e->OnEvent(terminal, text); });
+    auto sessionExtenders = environment_->Extenders();
+    for (auto& extender : sessionExtenders) {
+        SetErrorInfo(0, nullptr);
+        HRESULT hr = extender->OnSessionEvent(environment_.Get(), text);
+        if (FAILED(hr)) RecordPluginFailure(L"OnSessionEvent", hr);
+    }
+    --eventDepth_;
+}
+
+void Terminal::NotifyStart() {
+    ForEachExtender(L"OnStart", [&](IPaylantraTerminalExtender* e) { return e->OnStart(terminal_.Get()); });
+}
+
+void Terminal::NotifyExit() {
+    ForEachExtender(L"OnExit", [&](IPaylantraTerminalExtender* e) { return e->OnExit(terminal_.Get()); });
+}
+
+void Terminal::NotifyFailure(const std::wstring& name, bool set) {
+    CoString text(name);
+    ForEachExtender(L"OnTerminalFailure",
+                    [&](IPaylantraTerminalExtender* e) { return e->OnTerminalFailure(terminal_.Get(), text, set ? 1 : 0); });
+}
+
+void Terminal::NotifyStackerRemoved() {
+    ForEachExtender(L"OnStackerRemoved",
+                    [&](IPaylantraTerminalExtender* e) { return e->OnStackerRemoved(environment_.Get()); });
+}
+
+void Terminal::NotifyStackerInstalled() {
+    ForEachExtender(L"OnStackerInstalled",
+                    [&](IPaylantraTerminalExtender* e) { return e->OnStackerInstalled(terminal_.Get()); });
+}
+
+void Terminal::NotifyZReport(bool done) {
+    ForEachExtender(done ? L"OnZReportDone" : L"OnZReportReady", [&](IPaylantraTerminalExtender* e) {
+        return done ? e->OnZReportDone(environment_.Get()) : e->OnZReportReady(environment_.Get());
+    });
+}
+
+CashSession& Terminal::BeginCashSession() {
+    if (cash_->Active()) EndCashSession(false);
+    cash_->Active() = co<CashSession>::Attach(new CashSession(this));
+    transcript.Add(L"host", L"cash session begins");
+    DeliverEvent(L"Tallymark.OnCashSession");
+    return *cash_->Active().Get();
+}
+
+void Terminal::EndCashSession(bool raiseClose) {
+    if (co<CashSession> active = cash_->Active()) {
+        cash_->Active().Reset();
+        active->DropSinks();
+        transcript.Add(L"host", L"cash session ends");
+    }
+    if (raiseClose) DeliverEvent(L"Tallymark.OnCashClose");
+}
+
+void Terminal::ReleaseExtenders() {
+    // The host lets go of everything the plugin handed it; the extenders' destructors run here.
+    panel_->Pages().clear();
+    environment_->Extenders().clear();
+    extenders_->Items().clear();
+}
+
+}  // namespace Host
