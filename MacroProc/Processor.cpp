@@ -1,0 +1,274 @@
+#include "MacroProc/MacroProc.h"
+#include "Framework/Messages.h"
+#include "Framework/Paths.h"
+#include "PLLib/PLLib.h"
+#include <algorithm>
+
+namespace MacroProc {
+
+IllegalName::IllegalName(const stringW& name)
+    : Error(name.empty() ? stringW(L"Пустое имя не допускается") : L"Недопустимое имя: " + name) {}
+UndefinedName::UndefinedName(const stringW& name) : Error(L"Имя не определено: " + name) {}
+SyntaxExpected::SyntaxExpected(const stringW& element)
+    : Error(L"Ожидается синтаксический элемент \"" + element + L"\"") {}
+SyntaxUnexpected::SyntaxUnexpected(const stringW& element)
+    : Error(L"Неожиданное использование синтаксического элемента \"" + element + L"\"") {}
+UnknownNamePrefix::UnknownNamePrefix(const stringW& prefix)
+    : Error(L"Неизвестный префикс имени: \"" + prefix + L"\"") {}
+LimitExceeded::LimitExceeded(Kind kind)
+    : Error(kind == Nesting ? L"Превышена допустимая глубина вложенности синтаксических элементов (" +
+                                  std::to_wstring(kMaxNesting) + L")"
+                            : L"Превышено допустимое число повторений блоков for (" +
+                                  std::to_wstring(kMaxLoopPasses) + L")") {}
+
+bool Context::HandleError(const Error&, Pos) { return false; }
+
+// Prefix delegations (":" names whose rest has a prefix again) recurse; bound them like contexts.
+class DelegationGuard {
+public:
+    explicit DelegationGuard(Processor& p) : p_(p) {
+        if (p_.delegationDepth_ >= kMaxNesting) throw LimitExceeded(LimitExceeded::Nesting);
+        ++p_.delegationDepth_;
+    }
+    ~DelegationGuard() { --p_.delegationDepth_; }
+    DelegationGuard(const DelegationGuard&) = delete;
+    DelegationGuard& operator=(const DelegationGuard&) = delete;
+
+private:
+    Processor& p_;
+};
+
+namespace {
+
+struct SplitName {
+    keystringW prefix;  // through the first ':', empty without one
+    stringW rest;
+};
+
+SplitName Split(const stringW& name) {
+    size_t colon = name.find(L':');
+    if (colon == stringW::npos) return {keystringW(), name};
+    return {keystringW(name.substr(0, colon + 1)), name.substr(colon + 1)};
+}
+
+bool SameChar(wchar_t a, wchar_t b) {
+    if (a == b) return true;
+    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, &a, 1, &b, 1) == CSTR_EQUAL;
+}
+
+// Whether the pattern segment [p, p + n) ('?' wild) matches the text at t.
+bool SegmentAt(const wchar_t* p, size_t n, const wchar_t* t) {
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] != L'?' && !SameChar(p[i], t[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+Processor::Processor(const stringW& sourceName, HKEY settingsKey)
+    : source(sourceName), settings(settingsKey, L"", false, kRegReadAccess) {
+    stringW logPath = ExpEnv(settings[L"DebugLog"].Text().value_or(stringW()));
+    if (!logPath.empty()) {
+        debugLog = std::make_unique<AppLog>();
+        SetDatedLogPath(*debugLog, Narrow(logPath));
+    }
+    PushScope();
+    AddHandler(L":", std::make_shared<GlobalMacroNameHandler>());
+}
+
+Processor::~Processor() {
+    // Blocks pop their scopes as they close; do it while the scopes still exist.
+    CloseContextsAbove(nullptr);
+}
+
+stringW Processor::Process(const stringW& text) {
+    stringW result;
+    Pos pos = text.data();
+    end_ = pos + text.size();
+    struct Closer {
+        Processor& p;
+        ~Closer() { p.CloseContextsAbove(nullptr); }
+    } closer{*this};
+    try {
+        OpenContext(0)->Scan(pos, result);
+    } catch (const LimitExceeded& e) {
+        // Close first: the report must not be silenced by a skipped block it happened in.
+        CloseContextsAbove(nullptr);
+        if (!ReportError(e)) throw;
+        result.clear();
+    } catch (const Error& e) {
+        if (!ReportError(e)) throw;
+        result.clear();
+    }
+    return result;
+}
+
+void Processor::CountLoopPass() {
+    if (++loopPasses_ > kMaxLoopPasses) throw LimitExceeded(LimitExceeded::Repetition);
+}
+
+NameHandler* Processor::FindHandler(const keystringW& prefix) const {
+    auto it = handlers.find(prefix);
+    return it == handlers.end() ? nullptr : it->second.get();
+}
+
+void Processor::AddHandler(const keystringW& prefix, std::shared_ptr<NameHandler> handler) {
+    handlers[prefix] = std::move(handler);
+}
+
+void Processor::Define(const stringW& name, const stringW& value) {
+    if (name.empty() || skipping) return;
+    SplitName split = Split(name);
+    if (split.prefix.empty()) {
+        scopes.back()[keystringW(name)] = value;
+    } else if (NameHandler* handler = FindHandler(split.prefix)) {
+        DelegationGuard guard(*this);
+        handler->SetValue(*this, split.prefix, split.rest, value);
+    }
+}
+
+void Processor::DefineInAllScopes(const stringW& name, const stringW& value) {
+    if (skipping) return;
+    for (auto scope = scopes.rbegin(); scope != scopes.rend(); ++scope) (*scope)[keystringW(name)] = value;
+}
+
+std::optional<stringW> Processor::EvaluateName(const stringW& name, bool quiet) {
+    if (name.empty() || skipping) return std::nullopt;
+    SplitName split = Split(name);
+    if (!split.prefix.empty()) {
+        NameHandler* handler = FindHandler(split.prefix);
+        if (!handler) return std::nullopt;
+        DelegationGuard guard(*this);
+        return handler->GetValue(*this, split.prefix, split.rest, quiet);
+    }
+    const auto& scope = scopes.back();
+    auto it = scope.find(keystringW(name));
+    if (it != scope.end()) return it->second;
+    if (!quiet) throw UndefinedName(name);
+    return std::nullopt;
+}
+
+bool Processor::IsDefined(const stringW& name) {
+    if (name.empty()) return false;
+    SplitName split = Split(name);
+    if (!split.prefix.empty()) {
+        NameHandler* handler = FindHandler(split.prefix);
+        if (!handler) return false;
+        DelegationGuard guard(*this);
+        return handler->IsDefined(*this, split.prefix, split.rest);
+    }
+    return scopes.back().count(keystringW(name)) != 0;
+}
+
+std::vector<keystringW> Processor::ListNames(const stringW& pattern) {
+    std::vector<keystringW> names;
+    if (skipping) return names;
+    SplitName split = Split(pattern);
+    if (split.prefix.empty()) {
+        for (const auto& [name, value] : scopes.back())
+            if (MatchWildcard(pattern, name)) names.push_back(name);
+        return names;
+    }
+    std::vector<std::pair<keystringW, NameHandler*>> selected;
+    if (split.prefix.find_first_of(L"?*") == stringW::npos) {
+        if (NameHandler* handler = FindHandler(split.prefix)) selected.emplace_back(split.prefix, handler);
+    } else {
+        for (const auto& [prefix, handler] : handlers)
+            if (MatchWildcard(split.prefix, prefix)) selected.emplace_back(prefix, handler.get());
+    }
+    DelegationGuard guard(*this);
+    for (const auto& [prefix, handler] : selected)
+        for (const keystringW& name : handler->ListNames(*this, prefix, split.rest))
+            names.push_back(keystringW(prefix + name));
+    std::stable_sort(names.begin(), names.end());
+    return names;
+}
+
+void Processor::PushScope() {
+    if (scopes.empty())
+        scopes.emplace_back();
+    else
+        scopes.push_back(scopes.back());
+}
+
+void Processor::PopScope() {
+    if (scopes.size() > 1) scopes.pop_back();
+}
+
+bool Processor::MatchWildcard(const stringW& pattern, const stringW& text) {
+    const wchar_t* p = pattern.data();
+    const size_t pn = pattern.size();
+    size_t firstStar = pattern.find(L'*');
+    if (firstStar == stringW::npos) return pn == text.size() && SegmentAt(p, pn, text.data());
+    // Head before the first star, anchored at the start.
+    if (text.size() < firstStar || !SegmentAt(p, firstStar, text.data())) return false;
+    size_t t = firstStar;
+    size_t lastStar = pattern.rfind(L'*');
+    // Middle segments at their first fit from the left.
+    size_t seg = firstStar + 1;
+    while (seg <= lastStar) {
+        size_t next = pattern.find(L'*', seg);
+        size_t len = next - seg;
+        if (len > 0) {
+            bool found = false;
+            for (; t + len <= text.size(); ++t) {
+                if (SegmentAt(p + seg, len, text.data() + t)) {
+                    found = true;
+                    break;
+                }
+            }
+            if (!found) return false;
+            t += len;
+        }
+        seg = next + 1;
+    }
+    // Tail after the last star, anchored at the end and not overlapping what came before.
+    size_t tail = pn - lastStar - 1;
+    if (text.size() - t < tail) return false;
+    return SegmentAt(p + lastStar + 1, tail, text.data() + text.size() - tail);
+}
+
+bool Processor::SettingOn(const wchar_t* name) const { return settings[name].Int().value_or(0) != 0; }
+
+bool Processor::ReportError(const Error& error) {
+    if (skipping) return true;
+    if (SettingOn(L"Show Errors")) ErrorMessage(nullptr, error.Reason());
+    if (debugLog || errorObserver) {
+        static const std::string intro = Narrow(L"Ошибка шаблона текста, источник \"");
+        std::string record = intro + ShortenForLog(Narrow(source), 256) + "\": " +
+                             ShortenForLog(error.Reason(), 256) + ".";
+        if (debugLog) debugLog->Write(2, "%s", record.c_str());
+        if (errorObserver) errorObserver(record);
+    }
+    return !SettingOn(L"Rethrow Errors");
+}
+
+// ---- the ":" handler ----
+
+std::vector<keystringW> GlobalMacroNameHandler::ListNames(Processor& processor, const keystringW&, const stringW& pattern) {
+    return processor.ListNames(pattern);
+}
+
+void GlobalMacroNameHandler::SetValue(Processor& processor, const keystringW&, const stringW& name, const stringW& value) {
+    processor.DefineInAllScopes(name, value);
+}
+
+bool GlobalMacroNameHandler::IsDefined(Processor& processor, const keystringW&, const stringW& name) {
+    return processor.IsDefined(name);
+}
+
+stringW GlobalMacroNameHandler::ReadName(Processor& processor, const keystringW&, Pos& pos) {
+    stringW rest;
+    bool valid = true;
+    while (!processor.AtEnd(pos) && *pos != L')')
+        if (!processor.ScanName(pos, rest, valid, nullptr)) break;
+    if (processor.At(pos) == L')') ++pos;
+    return rest;
+}
+
+stringW GlobalMacroNameHandler::GetValue(Processor& processor, const keystringW&, const stringW& name, bool quiet) {
+    if (processor.skipping) return stringW();
+    return processor.EvaluateName(name, quiet).value_or(stringW());
+}
+
+}  // namespace MacroProc

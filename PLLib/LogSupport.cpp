@@ -1,0 +1,27 @@
+#include "PLLib/PLLib.h"
+#include "PLLib/PLLog.h"
+#include "Framework/Paths.h"
+#include "Framework/Text.h"
+
+std::string ShortenForLog(const std::string& text, size_t limit) {
+    if (text.empty() || text.size() < limit) return text;
+    static const std::string bytes = Narrow(L" байт]\r\n");
+    return "[" + std::to_string(text.size()) + bytes + text.substr(0, limit) + "\r\n...";
+}
+
+std::string DatedLogPath(const std::string& path, RealTime day) {
+    size_t star = path.find('*');
+    if (star == std::string::npos) return path;
+    SYSTEMTIME t = day.ToSystemTime();
+    return path.substr(0, star) + FormatBuffer(256, "(%04u-%02u-%02u)", t.wYear, t.wMonth, t.wDay) +
+           path.substr(star + 1);
+}
+
+void SetDatedLogPath(AppLog& log, const std::string& path) {
+    AppLog::Lock lock(log);
+    log.SetLogPath(DatedLogPath(path, RealTime::Now()));
+}
+
+void PLLog::SetPathTemplate(const std::wstring& pathTemplate) {
+    SetDatedLogPath(*this, Narrow(ExpEnv(pathTemplate)));
+}

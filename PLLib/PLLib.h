@@ -1,0 +1,36 @@
+// Host support: template and text files, the host's folder settings, log helpers, help paths.
+// Narrow paths and texts are in the ANSI code page.
+#pragma once
+#include "Framework/AppLog.h"
+#include "Framework/RealTime.h"
+#include <windows.h>
+#include <string>
+
+// The host's folders, each ending with a backslash. RootPath is empty when not configured.
+std::string RootPath();
+std::string PrintTemplatesPath();
+std::string LogRootPath();
+std::string LocalHtmlPath();
+
+// The file of a named template, and its text. LoadTemplate reports a file that cannot be opened
+// as a VMAppException naming the template and the file.
+std::wstring TemplateFilePath(const std::wstring& name);
+std::wstring LoadTemplate(const std::wstring& name);
+
+// The whole file: UTF-8 after an EF BB BF signature, otherwise ANSI text. FileAccessException when
+// the file cannot be opened.
+std::string ReadFileBytes(const std::string& path);
+std::wstring LoadFile(const std::string& path);
+std::wstring DecodeText(const std::string& bytes);
+
+// A text longer than `limit` bytes becomes "[N байт]\r\n", its first `limit` bytes and "\r\n...".
+std::string ShortenForLog(const std::string& text, size_t limit);
+
+// The first "*" of the path replaced by "(yyyy-mm-dd)" of the day.
+std::string DatedLogPath(const std::string& path, RealTime day);
+// Sets the log's path dated with today (local time), under the log's lock.
+void SetDatedLogPath(AppLog& log, const std::string& path);
+
+// A help file found beside the module or in the host's root folder, with "::topic" and ">window".
+std::string ResolveHelpPath(HMODULE module, const std::string& file, const std::string& topic = {},
+                            const std::string& window = {});
