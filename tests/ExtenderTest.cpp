@@ -1,0 +1,365 @@
+#include "Plugin/CashSessionEvents.h"
+#include "Plugin/Config.h"
+#include "Plugin/Plugin.h"
+#include "Plugin/TerminalExtender.h"
+#include "Framework/Registry.h"
+#include "Host/HostObjects.h"
+#include "tests/RegistryFixture.h"
+#include "tests/TestFiles.h"
+#include <gtest/gtest.h>
+
+using namespace Plugin;
+
+namespace {
+
+// Message boxes of this program are captured by patching its import of MessageBoxW.
+std::vector<std::wstring> g_boxes;
+int WINAPI CaptureBox(HWND, LPCWSTR text, LPCWSTR, UINT) {
+    g_boxes.push_back(text ? text : L"");
+    return IDOK;
+}
+
+void PatchMessageBox() {
+    static bool patched = false;
+    if (patched) return;
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
+        if (lstrcmpiA(reinterpret_cast<char*>(base + imp->Name), "user32.dll") != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (lstrcmpA(reinterpret_cast<char*>(byName->Name), "MessageBoxW") != 0) continue;
+            DWORD old = 0;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old);
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(&CaptureBox);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
+            patched = true;
+        }
+    }
+    ASSERT_TRUE(patched) << "MessageBoxW import not found";
+}
+
+std::wstring ErrorDescription() {
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return {};
+    CoString text;
+    info->GetDescription(text.Out());
+    info->Release();
+    return text.Str();
+}
+
+VARIANT DispatchArg(IDispatch* object) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_DISPATCH;
+    v.pdispVal = object;  // borrowed: the caller keeps the object alive
+    return v;
+}
+
+VARIANT LongArg(long value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    return v;
+}
+
+class ExtenderTest : public RegistryTest {
+protected:
+    ExtenderTest() {
+        PatchMessageBox();
+        g_boxes.clear();
+        OleInitialize(nullptr);
+        RegKey plugin(HKEY_LOCAL_MACHINE, kPluginKey, true, kRegWriteAccess);
+        plugin[L"LogPath"] = Widen(folder_.Path() + "\\Tallymark *.txt");
+    }
+    ~ExtenderTest() override {
+        extender_.Reset();
+        host_.reset();
+        OleUninitialize();
+    }
+    // Makes the extender and hands it to the host's collection, as attach does.
+    TerminalExtender* Start(TerminalExtender::Clock clock = &RealTime::Now) {
+        auto* extender = new TerminalExtender(host_->Object(), std::move(clock));
+        extender_ = co<IPaylantraTerminalExtender2>::Attach(extender);
+        host_->Extenders().Add(extender);
+        return extender;
+    }
+    // A payment as the host runs it: the close event comes before the session lets go of its sinks.
+    void Pay(std::initializer_list<std::pair<long, const wchar_t*>> notes) {
+        Host::CashSession& session = host_->BeginCashSession();
+        for (const auto& [denomination, currency] : notes) session.Accept(denomination, currency);
+        host_->DeliverEvent(L"Tallymark.OnCashClose");
+        host_->EndCashSession(false);
+    }
+    void Stop() {
+        host_->ReleaseExtenders();
+        extender_.Reset();
+    }
+    std::string LogFile(RealTime day = RealTime::Now()) const {
+        SYSTEMTIME st = day.ToSystemTime();
+        return folder_.Path() + FormatBuffer(64, "\\Tallymark (%04u-%02u-%02u).txt", st.wYear, st.wMonth, st.wDay);
+    }
+    // "code<TAB>;description" of every record, as UTF-8.
+    std::vector<std::string> Records(RealTime day = RealTime::Now()) const {
+        std::vector<std::string> records;
+        for (const std::string& line : ReadLines(LogFile(day))) {
+            std::string record = line.substr(line.find('\t') + 1);
+            records.push_back(Narrow(Widen(record.substr(record.find('\t') + 1)), CP_UTF8));
+        }
+        return records;
+    }
+    static DWORD Count(const wchar_t* counter, const wchar_t* currency, const wchar_t* denomination) {
+        RegKey key(HKEY_LOCAL_MACHINE, std::wstring(kBillCountersKey) + L"\\" + counter + L"\\" + currency, false, kRegReadAccess);
+        return key[denomination].Int().value_or(0);
+    }
+    static std::optional<DWORD> UserValue(const wchar_t* name) {
+        return RegKey(HKEY_CURRENT_USER, kPluginKey, false, kRegReadAccess)[name].Int();
+    }
+
+    TempFolder folder_;
+    std::unique_ptr<Host::Terminal> host_ = std::make_unique<Host::Terminal>();
+    co<IPaylantraTerminalExtender2> extender_;
+};
+
+TEST_F(ExtenderTest, PaymentCountsEveryNoteAndClosesWithTheSessionTotal) {
+    TerminalExtender* extender = Start();
+    Host::CashSession& session = host_->BeginCashSession();
+    EXPECT_TRUE(extender->CashSessionOpen());
+    EXPECT_EQ(extender->PaymentRecord().number, 1u);
+    session.Accept(100, L"RUB");
+    session.Accept(100, L"RUB");
+    session.Accept(500, L"RUB");
+    host_->DeliverEvent(L"Tallymark.OnCashClose");
+    EXPECT_FALSE(extender->CashSessionOpen());
+    host_->EndCashSession(false);
+
+    for (const keystringW& counter : CounterNames()) {
+        EXPECT_EQ(Count(counter.c_str(), L"RUB", L"100"), 2u) << Narrow(counter);
+        EXPECT_EQ(Count(counter.c_str(), L"RUB", L"500"), 1u) << Narrow(counter);
+    }
+    EXPECT_EQ(extender->PublishedValues().at(L"Tallymark.BillCounter.Payment.RUB.All.Total"), 700u);
+    EXPECT_EQ(UserValue(L"PrevCashSessionNumber"), std::optional<DWORD>(1));
+    EXPECT_EQ(extender->PaymentRecord().number, 1u);
+    std::vector<std::string> records = Records();
+    ASSERT_GE(records.size(), 6u);
+    EXPECT_EQ(records[0], "LOG.OPEN\t;лог открыт");
+    EXPECT_EQ(records[1], "CASH.INIT\t;задействован приём купюр");
+    EXPECT_TRUE(records[2].starts_with("COUNTER.RESET\t;сброшен счётчик купюр \"Payment\"")) << records[2];
+    EXPECT_EQ(records[3], "CASH.ACCEPT\t;принята купюра 100 RUB (всего в стекере купюр 1 шт.: RUB¤100)");
+    EXPECT_EQ(records[5], "CASH.ACCEPT\t;принята купюра 500 RUB (всего в стекере купюр 3 шт.: RUB¤700)");
+    EXPECT_EQ(records.back(), "CASH.DONE\t;приём купюр завершён, всего было принято купюр: 3 шт. (RUB¤700)");
+
+    // A second session numbers itself on; one without notes neither numbers nor counts.
+    Pay({{10, L"RUB"}});
+    EXPECT_EQ(UserValue(L"PrevCashSessionNumber"), std::optional<DWORD>(2));
+    Pay({});
+    EXPECT_EQ(UserValue(L"PrevCashSessionNumber"), std::optional<DWORD>(2));
+    EXPECT_EQ(Records().back(), "CASH.DONE\t;приём купюр завершён, купюр принято не было");
+}
+
+TEST_F(ExtenderTest, SessionDroppedBeforeTheCloseEventIsCancelled) {
+    Start();
+    host_->BeginCashSession().Accept(50, L"RUB");
+    host_->EndCashSession(false);
+    EXPECT_EQ(Records().back(), "CASH.CANCEL\t;приём купюр неожиданно отменён, всего было принято купюр: 1 шт. (RUB¤50)");
+}
+
+TEST_F(ExtenderTest, CashSessionWithoutActiveSessionFailsAfterLoggingInit) {
+    TerminalExtender* extender = Start();
+    HRESULT hr = extender->OnEvent(nullptr, CoString(L"tallymark.oncashsession"));
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_EQ(ErrorDescription(), L"Нет активного сеанса купюроприёмника (Paylantra.Cash.ActiveSession)");
+    EXPECT_EQ(Records().back(), "CASH.INIT\t;задействован приём купюр");
+    EXPECT_FALSE(extender->CashSessionOpen());
+}
+
+TEST_F(ExtenderTest, EventNamesMatchWithoutRegardToCase) {
+    TerminalExtender* extender = Start();
+    EXPECT_EQ(extender->OnEvent(nullptr, CoString(L"TALLYMARK.ZREPORT.READY")), S_OK);
+    EXPECT_EQ(extender->OnEvent(nullptr, CoString(L"tallymark.zreport.done")), S_OK);
+    EXPECT_EQ(extender->OnEvent(nullptr, CoString(L"poll")), S_OK);
+    EXPECT_EQ(extender->OnEvent(nullptr, CoString(L"Unknown.Event")), S_OK);
+    std::vector<std::string> records = Records();
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[1], "ZREPORT.READY\t;готовность к печати Z-отчёта");
+    EXPECT_EQ(records[2], "ZREPORT.DONE\t;Z-отчёт напечатан");
+    EXPECT_TRUE(records[3].starts_with("COUNTER.RESET\t;сброшен счётчик купюр \"ZReport\"")) << records[3];
+    EXPECT_EQ(g_boxes, (std::vector<std::wstring>{L"Terminal event poll"}));
+}
+
+TEST_F(ExtenderTest, DayChangeRunsOnceForAMissedOrUnknownDay) {
+    const RealTime today = RealTime::Now().Date();
+    struct Case {
+        const char* name;
+        RealTime stored;
+        bool changes;
+    } cases[] = {{"none stored", RealTime::Never, true},
+                 {"missed day", today - RealTime::kTicksPerDay * 3, true},
+                 {"same day", today, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RegKey user(HKEY_CURRENT_USER, kPluginKey, true, kRegWriteAccess);
+        user[L"Today"].Delete();
+        if (c.stored) user[L"Today"] = Format(c.stored, 0);
+        RegKey(HKEY_LOCAL_MACHINE, kBillCountersKey, true, kRegWriteAccess).DeleteSubkey(L"Today");
+        TerminalExtender* extender = Start();
+        extender->DayTick();
+        extender->DayTick();  // the same day again: nothing
+        RealTime stored;
+        ASSERT_TRUE(ScanDateTime(user[L"Today"].GetText(), 0, stored));
+        EXPECT_EQ(stored, today);
+        EXPECT_EQ(extender->Today(), today);
+        EXPECT_EQ(extender->Counters().Resets().at(L"Today").number, c.changes ? 1u : 0u);
+        Stop();
+    }
+}
+
+TEST_F(ExtenderTest, FirstNoteAfterMidnightGoesIntoTheNewDaysFile) {
+    RealTime now = RealTime(SYSTEMTIME{2026, 5, 0, 17, 23, 59, 59, 0});
+    RealTime day1 = now.Date(), day2 = day1 + RealTime::kTicksPerDay;
+    RegKey(HKEY_CURRENT_USER, kPluginKey, true, kRegWriteAccess)[L"Today"] = Format(day1, 0);
+    TerminalExtender* extender = Start([&] { return now; });
+    Host::CashSession& session = host_->BeginCashSession();
+    now = day2 + 5 * RealTime::kTicksPerSecond;
+    session.Accept(100, L"RUB");
+    extender->DayTick();
+    EXPECT_EQ(Records(day1).back(), "LOG.CLOSE\t;лог закрыт");
+    std::vector<std::string> records = Records(day2);
+    ASSERT_GE(records.size(), 3u);
+    EXPECT_EQ(records[0], "LOG.OPEN\t;лог открыт");
+    EXPECT_TRUE(records[1].starts_with("CASH.ACCEPT\t")) << records[1];
+    EXPECT_TRUE(records[2].starts_with("COUNTER.RESET\t;сброшен счётчик купюр \"Today\"")) << records[2];
+    EXPECT_EQ(extender->Today(), day2);
+}
+
+TEST_F(ExtenderTest, WindowlessTimerPerformsTheDayChange) {
+    RegKey(HKEY_LOCAL_MACHINE, kConfigKey, true, kRegWriteAccess)[L"HeartBeat Timeout"] = DWORD(10);
+    TerminalExtender* extender = Start();
+    for (int i = 0; i < 500 && !extender->Today(); ++i) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        Sleep(10);
+    }
+    EXPECT_EQ(extender->Today(), RealTime::Now().Date());
+}
+
+TEST_F(ExtenderTest, ReleaseClosesTheLogAndLetsGoOfTheTimer) {
+    Start();
+    EXPECT_NE(TerminalExtender::Current(), nullptr);
+    Stop();
+    EXPECT_EQ(TerminalExtender::Current(), nullptr);
+    EXPECT_EQ(Records().back(), "LOG.CLOSE\t;лог закрыт");
+}
+
+TEST_F(ExtenderTest, FailuresAndStackerNotifications) {
+    TerminalExtender* extender = Start();
+    extender->OnTerminalFailure(nullptr, CoString(L"Printer"), 1);
+    extender->OnTerminalFailure(nullptr, CoString(L"printer"), 1);
+    extender->OnTerminalFailure(nullptr, CoString(L"Validator"), 0);
+    EXPECT_EQ(extender->Failures(), (std::vector<keystringW>{L"Printer"}));
+    extender->OnTerminalFailure(nullptr, CoString(L"PRINTER"), 0);
+    EXPECT_TRUE(extender->Failures().empty());
+
+    // Without "Collect Enabled" the stacker only logs (and reports on installation).
+    EXPECT_EQ(extender->OnStackerRemoved(&host_->Environment()), S_OK);
+    EXPECT_EQ(extender->OnStackerInstalled(nullptr), S_OK);
+    EXPECT_FALSE(extender->StackerRemoved());
+    EXPECT_TRUE(host_->navigations.empty());
+    std::vector<std::string> records = Records();
+    EXPECT_EQ(records[records.size() - 3], "STACKER.DISPOSED\t;стекер удалён");
+    EXPECT_EQ(records[records.size() - 2], "STACKER.INSTALLED\t;стекер установлен");
+    EXPECT_EQ(extender->Counters().Resets().at(L"Stacker").number, 1u);
+
+    RegKey(HKEY_LOCAL_MACHINE, kOptionsKey, true, kRegWriteAccess)[L"Collect Enabled"] = DWORD(1);
+    extender->OnStackerRemoved(&host_->Environment());
+    EXPECT_TRUE(extender->StackerRemoved());
+    EXPECT_EQ(host_->navigations, (std::vector<std::wstring>{L"Paylantra:collect"}));
+    extender->OnStackerInstalled(nullptr);
+    EXPECT_FALSE(extender->StackerRemoved());
+}
+
+TEST_F(ExtenderTest, StartResetsTheAppCounter) {
+    TerminalExtender* extender = Start();
+    EXPECT_EQ(extender->OnStart(nullptr), S_OK);
+    EXPECT_EQ(extender->StartRecord().number, 1u);
+    EXPECT_EQ(extender->OnExit(nullptr), S_OK);
+    EXPECT_EQ(extender->OnNotify({}, {}, {}, {}, {}, {}), S_OK);
+    EXPECT_EQ(host_->withdrawnFailures, (std::vector<std::wstring>{L"Tallymark.Collect.Request"}));
+}
+
+TEST_F(ExtenderTest, SinkAnswersCountsAndTracesEachEvent) {
+    RegKey(HKEY_CURRENT_USER, kDebugKey, true, kRegWriteAccess)[L"Show CashSession Events"] = DWORD(1);
+    TerminalExtender* extender = Start();
+    auto* sink = new CashSessionEvents(extender);
+    co<IPaylantraBill> bill = co<IPaylantraBill>::Attach(new Host::Bill(host_.get(), 100, L"RUB"));
+    VARIANT none = LongArg(0), billArg = DispatchArg(bill.Get());
+    EXPECT_EQ(sink->OnActive(none, LongArg(1)), S_OK);
+    EXPECT_EQ(sink->OnBillRange(none, LongArg(10), LongArg(5000)), S_OK);
+    EXPECT_EQ(sink->OnBillCount(none, LongArg(3)), S_OK);
+    EXPECT_EQ(sink->OnAccept(none, billArg), S_OK);
+    EXPECT_EQ(sink->OnAccept(none, billArg), S_OK);
+    EXPECT_EQ(sink->OnDetect(none, LongArg(7)), S_FALSE);
+    EXPECT_EQ(sink->OnReject(none), S_OK);
+    EXPECT_EQ(sink->OnTimeout(none, LongArg(30)), S_OK);
+    EXPECT_EQ(sink->OnCancel(none), S_OK);
+    EXPECT_EQ(sink->OnFailure(none), S_OK);
+    // An argument without the bill interface fails before anything is counted.
+    co<IDispatch> notABill = co<IDispatch>::Attach(new Host::Flags(host_.get()));
+    EXPECT_TRUE(FAILED(sink->OnAccept(none, DispatchArg(notABill.Get()))));
+    EXPECT_TRUE(FAILED(sink->OnAccept(none, LongArg(100))));
+    EXPECT_EQ(sink->Tally().DenominationCount(L"RUB", 100), 2u);
+    EXPECT_EQ(Count(L"Terminal", L"RUB", L"100"), 2u);
+    sink->Release();
+
+    ASSERT_EQ(g_boxes.size(), 14u);
+    EXPECT_EQ(g_boxes[0], L"Plugin::CashSessionEvents::CashSessionEvents(Plugin::TerminalExtender*)");
+    EXPECT_EQ(g_boxes[2], L"virtual HRESULT Plugin::CashSessionEvents::OnBillRange(VARIANT, VARIANT, VARIANT), MinBill:10, MaxBill:5000");
+    EXPECT_EQ(g_boxes[7], L"virtual HRESULT Plugin::CashSessionEvents::OnReject(VARIANT)");
+    EXPECT_EQ(g_boxes.back(), L"virtual Plugin::CashSessionEvents::~CashSessionEvents()");
+    // No cash session is open, so its end reads as done.
+    EXPECT_EQ(Records().back(), "CASH.DONE\t;приём купюр завершён, всего было принято купюр: 2 шт. (RUB¤200)");
+}
+
+TEST_F(ExtenderTest, SinkShowsNoBoxesWhenTheSwitchIsOff) {
+    TerminalExtender* extender = Start();
+    auto* sink = new CashSessionEvents(extender);
+    sink->OnActive(LongArg(0), LongArg(1));
+    sink->Release();
+    EXPECT_TRUE(g_boxes.empty());
+    EXPECT_EQ(Records().back(), "CASH.DONE\t;приём купюр завершён, купюр принято не было");
+}
+
+TEST_F(ExtenderTest, AttachHandsTheExtenderToTheHost) {
+    co<IPaylantraPlugin> plugin = co<IPaylantraPlugin>::Attach(new ::Plugin::Plugin());
+    EXPECT_EQ(plugin->Attach(host_->Object()), S_OK);
+    ASSERT_EQ(host_->Extenders().Items().size(), 1u);
+    co<IUnknown> identity(host_->Extenders().Items()[0].Get(), IID_ITallymarkTerminalExtender);
+    EXPECT_TRUE(identity);
+    EXPECT_EQ(Records()[0], "LOG.OPEN\t;лог открыт");
+}
+
+TEST_F(ExtenderTest, UnusableLogPathsLeaveTheExtenderWorking) {
+    WriteBytes(folder_.Path() + "\\blocker", "x");
+    const wchar_t* paths[] = {nullptr, L"", L"Z:\\nowhere\\<>\\Tallymark *.txt"};
+    for (const wchar_t* path : paths) {
+        RegKey plugin(HKEY_LOCAL_MACHINE, kPluginKey, true, kRegWriteAccess);
+        if (path) plugin[L"LogPath"] = path; else plugin[L"LogPath"].Delete();
+        TerminalExtender* extender = Start();
+        Pay({{100, L"RUB"}});
+        EXPECT_EQ(extender->PublishedValues().at(L"Tallymark.BillCounter.Payment.All.All.Count"), 1u);
+        Stop();
+    }
+    RegKey(HKEY_LOCAL_MACHINE, kPluginKey, true, kRegWriteAccess)[L"LogPath"] =
+        Widen(folder_.Path() + "\\blocker\\sub\\Tallymark *.txt");
+    Start();
+    Pay({{100, L"RUB"}});
+    Stop();
+    EXPECT_EQ(ReadBytes(folder_.Path() + "\\blocker"), "x");
+}
+
+}  // namespace
