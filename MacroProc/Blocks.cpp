@@ -64,33 +64,33 @@ void BlockContext::Scan(Pos& pos, stringW& out) {
 void BlockContext::ScanBlockHeader(Pos& pos) {
     Processor& p = processor;
     try {
-        const keystringW keyword = p.ScanIdentifier(pos);
+        const stringW keyword = p.ScanIdentifier(pos);
         if (keyword.empty()) {
             ExpectColon(pos);
             return;
         }
-        if (keyword == keystringW(L"comment") || keyword == keystringW(L"rem")) {
+        if (SameWord(keyword, L"comment") || SameWord(keyword, L"rem")) {
             ExpectColon(pos);
             p.skipping = true;
             return;
         }
         for (const Keyword& condition : kConditions) {
-            if (keyword == keystringW(condition.word)) {
+            if (SameWord(keyword, condition.word)) {
                 ScanCondition(pos, unsigned(condition.kind), condition.sense);
                 return;
             }
         }
-        if (keyword == keystringW(L"define")) {
+        if (SameWord(keyword, L"define")) {
             ScanParams(pos, params);
             p.PushScope();
             scopePushed = true;
             for (const auto& [name, value] : params) p.Define(name, value);
             ExpectColon(pos);
-        } else if (keyword == keystringW(L"field")) {
+        } else if (SameWord(keyword, L"field")) {
             formatted = true;
             ScanParams(pos, params);
             ExpectColon(pos);
-        } else if (keyword == keystringW(L"for")) {
+        } else if (SameWord(keyword, L"for")) {
             isFor = true;
             loopVariable.clear();
             size_t count = ScanParams(pos, params);

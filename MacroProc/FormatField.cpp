@@ -1,5 +1,6 @@
 #include "MacroProc/MacroProc.h"
 #include "Framework/Numbers.h"
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -14,8 +15,15 @@ constexpr int kMaxPrecision = 340;
 const wchar_t kEllipsis = L'\x2026';
 
 const stringW* Find(const Params& options, const wchar_t* name) {
-    auto it = options.find(keystringW(name));
-    return it == options.end() ? nullptr : &it->second;
+    for (const auto& [key, value] : options)
+        if (SameWord(key, name)) return &value;
+    return nullptr;
+}
+
+// The user's number layout, read once.
+const LocaleNumberFormat& UserNumberFormat() {
+    static const LocaleNumberFormat format;
+    return format;
 }
 
 bool Is(const stringW* value, const wchar_t* word) { return value && EqualNoCase(*value, word); }
@@ -53,8 +61,8 @@ void FormatNumber(const Params& options, std::optional<int> prec, stringW& text)
     if (!ScanNumberAny(Narrow(core), number, {0, 2, 1}) || !std::isfinite(number)) return;
     const std::string printed = prec ? FormatBuffer(4096, "%.*f", std::min(*prec, kMaxPrecision), number)
                                      : FormatBuffer(4096, "%f", number);
-    LocaleNumberFormat format;
-    if (prec) format->NumDigits = UINT(std::max(*prec, 0));
+    LocaleNumberFormat format = UserNumberFormat();
+    if (prec) format->NumDigits = UINT(std::clamp(*prec, 0, kMaxPrecision));
     format->Grouping = 0;
     format->NegativeOrder = 1;
     const stringW* sep = Find(options, L"sep");

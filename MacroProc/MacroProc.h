@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace MacroProc {
@@ -186,15 +187,24 @@ public:
 
     std::map<keystringW, std::shared_ptr<NameHandler>> handlers;
     std::vector<std::unique_ptr<Context>> contexts;
-    std::vector<std::map<keystringW, stringW>> scopes;
     stringW source;
     RegKey settings;
     std::unique_ptr<AppLog> debugLog;
     bool skipping = false;
     bool dropUndefinedEscapes = false;
 
+    size_t ScopeDepth() const { return scopes.size(); }
+
 private:
+    using Scope = std::map<keystringW, stringW>;
     friend class DelegationGuard;
+    // The innermost scope's entry of a name, through a cache of exact spellings: the
+    // case-insensitive comparisons of the map are the slowest part of evaluating a name.
+    Scope::iterator FindVariable(const stringW& name);
+    void SetInnermost(const stringW& name, const stringW& value);
+
+    std::vector<Scope> scopes;
+    std::unordered_map<stringW, Scope::iterator> lookup_;  // innermost scope only
     NameHandler* FindHandler(const keystringW& prefix) const;
     bool SettingOn(const wchar_t* name) const;
 
@@ -206,6 +216,8 @@ private:
 // Formats a field block's text by its options.
 stringW FormatField(const Params& options, const stringW& text);
 
+// Keywords and option names are lower-case ASCII words; they compare without the locale.
+bool SameWord(const stringW& text, const wchar_t* word);
 bool IsNameChar(wchar_t c);
 bool IsNameStart(wchar_t c);
 bool IsSpace(wchar_t c);

@@ -51,8 +51,11 @@ SplitName Split(const stringW& name) {
     return {keystringW(name.substr(0, colon + 1)), name.substr(colon + 1)};
 }
 
+wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? wchar_t(c + 32) : c; }
+
 bool SameChar(wchar_t a, wchar_t b) {
     if (a == b) return true;
+    if (a < 0x80 && b < 0x80) return AsciiLower(a) == AsciiLower(b);
     return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, &a, 1, &b, 1) == CSTR_EQUAL;
 }
 
@@ -120,7 +123,7 @@ void Processor::Define(const stringW& name, const stringW& value) {
     if (name.empty() || skipping) return;
     SplitName split = Split(name);
     if (split.prefix.empty()) {
-        scopes.back()[keystringW(name)] = value;
+        SetInnermost(name, value);
     } else if (NameHandler* handler = FindHandler(split.prefix)) {
         DelegationGuard guard(*this);
         handler->SetValue(*this, split.prefix, split.rest, value);
@@ -129,7 +132,8 @@ void Processor::Define(const stringW& name, const stringW& value) {
 
 void Processor::DefineInAllScopes(const stringW& name, const stringW& value) {
     if (skipping) return;
-    for (auto scope = scopes.rbegin(); scope != scopes.rend(); ++scope) (*scope)[keystringW(name)] = value;
+    SetInnermost(name, value);
+    for (auto scope = scopes.rbegin() + 1; scope != scopes.rend(); ++scope) (*scope)[keystringW(name)] = value;
 }
 
 std::optional<stringW> Processor::EvaluateName(const stringW& name, bool quiet) {
@@ -141,9 +145,8 @@ std::optional<stringW> Processor::EvaluateName(const stringW& name, bool quiet) 
         DelegationGuard guard(*this);
         return handler->GetValue(*this, split.prefix, split.rest, quiet);
     }
-    const auto& scope = scopes.back();
-    auto it = scope.find(keystringW(name));
-    if (it != scope.end()) return it->second;
+    auto it = FindVariable(name);
+    if (it != scopes.back().end()) return it->second;
     if (!quiet) throw UndefinedName(name);
     return std::nullopt;
 }
@@ -157,7 +160,23 @@ bool Processor::IsDefined(const stringW& name) {
         DelegationGuard guard(*this);
         return handler->IsDefined(*this, split.prefix, split.rest);
     }
-    return scopes.back().count(keystringW(name)) != 0;
+    return FindVariable(name) != scopes.back().end();
+}
+
+void Processor::SetInnermost(const stringW& name, const stringW& value) {
+    auto it = FindVariable(name);
+    if (it != scopes.back().end())
+        it->second = value;
+    else
+        scopes.back().emplace(keystringW(name), value);
+}
+
+Processor::Scope::iterator Processor::FindVariable(const stringW& name) {
+    auto cached = lookup_.find(name);
+    if (cached != lookup_.end()) return cached->second;
+    auto it = scopes.back().find(keystringW(name));
+    if (it != scopes.back().end()) lookup_.emplace(name, it);
+    return it;
 }
 
 std::vector<keystringW> Processor::ListNames(const stringW& pattern) {
@@ -185,6 +204,7 @@ std::vector<keystringW> Processor::ListNames(const stringW& pattern) {
 }
 
 void Processor::PushScope() {
+    lookup_.clear();
     if (scopes.empty())
         scopes.emplace_back();
     else
@@ -192,7 +212,10 @@ void Processor::PushScope() {
 }
 
 void Processor::PopScope() {
-    if (scopes.size() > 1) scopes.pop_back();
+    if (scopes.size() > 1) {
+        lookup_.clear();
+        scopes.pop_back();
+    }
 }
 
 bool Processor::MatchWildcard(const stringW& pattern, const stringW& text) {

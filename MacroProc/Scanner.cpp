@@ -31,6 +31,16 @@ private:
 
 }  // namespace
 
+bool SameWord(const stringW& text, const wchar_t* word) {
+    size_t i = 0;
+    for (; i < text.size() && word[i]; ++i) {
+        wchar_t c = text[i];
+        if (c >= L'A' && c <= L'Z') c = wchar_t(c + 32);
+        if (c != word[i]) return false;
+    }
+    return i == text.size() && !word[i];
+}
+
 bool IsSpace(wchar_t c) { return c == L'\r' || c == L'\n' || c == L'\t' || c == L' '; }
 bool IsNameStart(wchar_t c) { return IsLatin(c) || IsCyrillic(c) || c == L'_'; }
 bool IsNameChar(wchar_t c) {

@@ -1,12 +1,13 @@
 // Throughput of the template processor on a generated 1 MB template of text, names, escapes,
-// blocks, fields and loops. Run by hand: wine-run benchmarks/MacroBench.exe [megabytes]
+// blocks, fields and loops. Run by hand: wine-run benchmarks/MacroBench.exe [megabytes [piece]]
 #include "MacroProc/MacroProc.h"
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
 
-std::wstring MakeTemplate(size_t chars) {
+// `only` >= 0 repeats just that piece, to see what each construct costs.
+std::wstring MakeTemplate(size_t chars, int only) {
     static const wchar_t* pieces[] = {
         L"Принята купюра %(bill) руб., всего %(total) шт.\r\n",
         L"%{if(%(flag)):Флаг установлен%}%{ifn(%(flag)):нет%}\r\n",
@@ -17,7 +18,8 @@ std::wstring MakeTemplate(size_t chars) {
         L"%{ifzero(%(zero)):ноль%}%{field(maxlen=8 case=upper):%(long)%}\r\n",
     };
     std::wstring text;
-    for (size_t i = 0; text.size() < chars; ++i) text += pieces[i % (sizeof pieces / sizeof *pieces)];
+    const size_t count = sizeof pieces / sizeof *pieces;
+    for (size_t i = 0; text.size() < chars; ++i) text += pieces[only >= 0 ? size_t(only) % count : i % count];
     return text;
 }
 
@@ -27,7 +29,8 @@ double Seconds(LARGE_INTEGER a, LARGE_INTEGER b, LARGE_INTEGER f) { return doubl
 
 int main(int argc, char** argv) {
     const double megabytes = argc > 1 ? std::atof(argv[1]) : 1.0;
-    const std::wstring text = MakeTemplate(size_t(megabytes * 1024 * 1024));
+    const int only = argc > 2 ? std::atoi(argv[2]) : -1;
+    const std::wstring text = MakeTemplate(size_t(megabytes * 1024 * 1024), only);
     LARGE_INTEGER freq, t0, t1;
     QueryPerformanceFrequency(&freq);
     double best = 1e9;

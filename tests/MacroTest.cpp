@@ -337,7 +337,7 @@ TEST(MacroHandlers, OtherExceptionsOfHandlersLeaveProcess) {
     p.AddHandler(L"t:", std::make_shared<Throwing>());
     EXPECT_THROW(p.Process(L"%{if(1):%{define(a=1):%(t:x)%}%}"), std::runtime_error);
     EXPECT_TRUE(p.contexts.empty());
-    EXPECT_EQ(p.scopes.size(), 1u);
+    EXPECT_EQ(p.ScopeDepth(), 1u);
     EXPECT_FALSE(p.skipping);
 }
 
