@@ -1,0 +1,255 @@
+// The host binding wrappers over the simulator's host objects, the plugin's currency helpers and
+// the scenario language's parsing.
+#include "Framework/Registry.h"
+#include "Host/HostObjects.h"
+#include "Host/Scenario.h"
+#include "Plugin/Config.h"
+#include "Plugin/Plugin.h"
+#include "tests/RegistryFixture.h"
+#include "xdk/Source/Paylantra/PLClient.h"
+#include <gtest/gtest.h>
+
+using PLXDK::Paylantra::PLClient;
+using PLXDK::Paylantra::PLSession;
+
+namespace {
+
+class OleEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { OleInitialize(nullptr); }
+    void TearDown() override { OleUninitialize(); }
+};
+const auto* g_ole = ::testing::AddGlobalTestEnvironment(new OleEnvironment);
+
+RealTime LocalTime(int year, int month, int day, int hour, int minute, int second, int ms) {
+    SYSTEMTIME st{};
+    st.wYear = WORD(year), st.wMonth = WORD(month), st.wDay = WORD(day);
+    st.wHour = WORD(hour), st.wMinute = WORD(minute), st.wSecond = WORD(second), st.wMilliseconds = WORD(ms);
+    return RealTime(st);
+}
+
+class Wrappers : public RegistryTest {
+protected:
+    Host::Terminal host_;
+    PLClient client_{host_.Object()};
+    PLSession session_{static_cast<IPaylantraSession*>(&host_.Environment())};
+    std::wstring Prop(const wchar_t* name) { return host_.Environment().Property(name); }
+};
+
+TEST_F(Wrappers, TypedSettersWriteHostText) {
+    session_.SetPropertyBool("B.True", true);
+    session_.SetPropertyBool("B.False", false);
+    session_.SetPropertyInt("I", -42);
+    session_.SetPropertyUInt("U", 4294967295u);
+    session_.SetPropertyUInt64("U64", 18446744073709551615ull);
+    session_.SetProperty("Text", L"Привет");
+    session_.SetProperty("Ansi", std::string("\xcf\xf0\xe8"));  // "При" in code page 1251
+    EXPECT_EQ(L"1", Prop(L"B.True"));
+    EXPECT_EQ(L"", Prop(L"B.False"));
+    EXPECT_TRUE(host_.Environment().HasProperty(L"B.False")) << "false is written as the empty text";
+    EXPECT_EQ(L"-42", Prop(L"I"));
+    EXPECT_EQ(L"4294967295", Prop(L"U"));
+    EXPECT_EQ(L"18446744073709551615", Prop(L"U64"));
+    EXPECT_EQ(L"Привет", Prop(L"text")) << "host property names ignore case";
+    EXPECT_EQ(L"При", Prop(L"Ansi"));
+    EXPECT_EQ(0, session_.GetPropertyInt("B.False"));
+    EXPECT_EQ(1, session_.GetPropertyInt("B.True"));
+}
+
+TEST_F(Wrappers, NumberReadsAcceptBothDecimalFormsAndNameBadText) {
+    struct Case {
+        const wchar_t* text;
+        long long integer;
+        double real;
+    } good[] = {{L"", 0, 0}, {L"17", 17, 17}, {L" -3 ", -3, -3}, {L"2,5", 0, 2.5}, {L"2.5", 0, 2.5}};
+    for (const Case& c : good) {
+        host_.Environment().PutProperty(L"N", c.text);
+        EXPECT_DOUBLE_EQ(c.real, session_.GetPropertyReal("N")) << Narrow(c.text);
+        if (c.integer || !*c.text) {
+            EXPECT_EQ(c.integer, session_.GetPropertyInt("N")) << Narrow(c.text);
+        }
+    }
+    for (const wchar_t* bad : {L"12abc", L"abc", L"1 2"}) {
+        host_.Environment().PutProperty(L"Count", bad);
+        try {
+            session_.GetPropertyInt("Count");
+            ADD_FAILURE() << "no exception for " << Narrow(bad);
+        } catch (const VMAppException& error) {
+            EXPECT_EQ(L"Неверный формат числа: Count=" + std::wstring(bad), error.ReasonW());
+        }
+        EXPECT_THROW(session_.GetPropertyReal("Count"), VMAppException);
+    }
+}
+
+TEST_F(Wrappers, TimesRoundTripAndMalformedTextIsEmptyTime) {
+    RealTime time = LocalTime(2026, 12, 8, 23, 59, 58, 123);
+    session_.SetPropertyTime("T", time);
+    EXPECT_EQ(time, session_.GetPropertyTime("T"));
+    std::wstring text = Prop(L"T");
+    EXPECT_EQ(std::to_wstring((time.UTC().GetTicks() - 116444736000000000LL) / 10000), text);
+
+    session_.SetPropertyTime("T", RealTime::Never);
+    EXPECT_EQ(L"", Prop(L"T"));
+    EXPECT_TRUE(host_.Environment().HasProperty(L"T"));
+    for (const wchar_t* bad : {L"", L"12x", L"-5", L"1.5", L"99999999999999999999999"}) {
+        host_.Environment().PutProperty(L"T", bad);
+        EXPECT_EQ(RealTime::Never, session_.GetPropertyTime("T")) << Narrow(bad);
+    }
+    host_.Environment().PutProperty(L"T", L" 0 ");
+    EXPECT_EQ(RealTime(116444736000000000LL).Local(), session_.GetPropertyTime("T"));
+    EXPECT_THROW(session_.SetPropertyTime("T", LocalTime(1969, 12, 30, 0, 0, 0, 0)), InternalError);
+}
+
+TEST_F(Wrappers, ClientReachesTheEnvironmentAndTheApplication) {
+    client_.SetPropertyInt("Tallymark.Collect.Number", 7);
+    EXPECT_EQ(7, client_.GetPropertyInt("Tallymark.Collect.Number"));
+    client_.SetPropertyBool("Flag", false);
+    EXPECT_EQ(L"", client_.GetProperty("Flag"));
+    client_.RunScript(L"alert(1)");
+    EXPECT_EQ(L"script (javascript) alert(1)", host_.transcript.Records().back().what);
+    EXPECT_EQ("Paylantra:collect", client_.EvalText(L"Paylantra:collect"));
+    ASSERT_EQ(1u, host_.navigations.size());
+    EXPECT_EQ(L"Paylantra:collect", host_.navigations[0]);
+    EXPECT_FALSE(client_.IsFlagSet());
+    host_.FlagsObject().value = 5;
+    EXPECT_TRUE(client_.IsFlagSet());
+    EXPECT_EQ(Narrow(host_.terminalText), client_.GetTerminalText());
+    client_.RaiseEvent("Some.Event");
+    EXPECT_EQ(L"event Some.Event", host_.transcript.Records().back().what);
+}
+
+TEST_F(Wrappers, FailedHostCallsRaiseCoErrorWithTheirSource) {
+    struct Case {
+        const wchar_t* method;
+        std::function<void()> call;
+        const char* file;
+    } cases[] = {
+        {L"Session.GetProperty", [&] { session_.GetProperty("X"); }, "xdk/Source/Paylantra/PLSession"},
+        {L"Terminal.GetEnvironment", [&] { client_.GetProperty("X"); }, "xdk/Source/Paylantra/PLClient"},
+        {L"Terminal.GetApplication", [&] { client_.RunScript(L"x"); }, "xdk/Source/Paylantra/PLClient"},
+        {L"Application.RunScript", [&] { client_.RunScript(L"x"); }, "xdk/Source/Paylantra/PLClient"},
+        {L"Application.EvalText", [&] { client_.EvalText(L"x"); }, "xdk/Source/Paylantra/PLClient"},
+        {L"Terminal.GetCash", [&] { client_.GetCash(); }, "xdk/Source/Paylantra/PLClient"},
+        {L"Flags.IsSet", [&] { client_.IsFlagSet(); }, "xdk/Source/Paylantra/PLClient"},
+        {L"TerminalExtenders.GetText", [&] { client_.GetTerminalText(); }, "xdk/Source/Paylantra/PLClient"},
+    };
+    for (const Case& c : cases) {
+        host_.FailMethod(c.method, E_ACCESSDENIED);
+        try {
+            c.call();
+            ADD_FAILURE() << Narrow(c.method) << " did not raise";
+        } catch (const CoError& error) {
+            EXPECT_EQ(E_ACCESSDENIED, error.Code()) << Narrow(c.method);
+            EXPECT_EQ(c.file, error.File()) << Narrow(c.method);
+        }
+        host_.ClearFailure(c.method);
+    }
+    // Unchecked calls keep going.
+    host_.FailMethod(L"Session.SetProperty", E_FAIL);
+    EXPECT_NO_THROW(session_.SetProperty("X", L"1"));
+}
+
+TEST_F(Wrappers, QueryFailureNamesTheSmartPointerAndNullStaysNull) {
+    try {
+        co<IPaylantraSession> wrong(static_cast<IPaylantraApplication*>(&host_.App()));
+        ADD_FAILURE() << "the application is no session";
+    } catch (const CoError& error) {
+        EXPECT_EQ(E_NOINTERFACE, error.Code());
+        EXPECT_EQ("AppFrame/Include/co", error.File());
+        EXPECT_EQ(114, error.Line());
+    }
+    co<IPaylantraSession> none(nullptr);
+    EXPECT_FALSE(none);
+    PLSession empty;
+    EXPECT_THROW(empty.GetProperty("X"), InternalError);
+    EXPECT_THROW(empty.SetProperty("X", L""), InternalError);
+    PLClient noTerminal;
+    EXPECT_THROW(noTerminal.GetProperty("X"), InternalError);
+}
+
+TEST_F(Wrappers, ResetBillCounterWritesZero) {
+    RegKey(HKEY_LOCAL_MACHINE, L"Software\\Velmor\\Paylantra\\BillCounter", true, kRegWriteAccess)[L"Current"] = DWORD(9);
+    PLClient::ResetBillCounter();
+    RegKey key(HKEY_LOCAL_MACHINE, L"Software\\Velmor\\Paylantra\\BillCounter", false, kRegReadAccess);
+    EXPECT_EQ(0u, key[L"Current"].Int().value_or(99));
+}
+
+class Currency : public RegistryTest {};
+
+TEST_F(Currency, CodeSuffixAndSubstitution) {
+    struct Case {
+        const wchar_t* code;    // null: no value
+        const wchar_t* suffix;  // null: no value
+        const wchar_t* expectedCode;
+        const wchar_t* expectedSuffix;
+    } cases[] = {
+        {nullptr, nullptr, L"RUB", L"руб."},  {L"RUB", nullptr, L"RUB", L"руб."}, {L"USD", nullptr, L"USD", L"USD"},
+        {L"rub", nullptr, L"rub", L"rub"},    {L"EUR", L"€", L"EUR", L"€"},       {L"RUB", L"р.", L"RUB", L"р."},
+        {L"XYZ", L"[*]", L"XYZ", L"[*]"},
+    };
+    for (const Case& c : cases) {
+        RegKey options(HKEY_LOCAL_MACHINE, Plugin::kOptionsKey, true, kRegWriteAccess);
+        options[L"Currency Code"].Delete();
+        options[L"Currency Suffix"].Delete();
+        if (c.code) options[L"Currency Code"] = c.code;
+        if (c.suffix) options[L"Currency Suffix"] = c.suffix;
+        EXPECT_EQ(c.expectedCode, Plugin::CurrencyCode());
+        EXPECT_EQ(c.expectedSuffix, Plugin::CurrencySuffix());
+        // One pass: a substituted text is not scanned again.
+        EXPECT_EQ(std::wstring(L"Сумма [") + c.expectedCode + L"], " + c.expectedSuffix + L" (" + c.expectedCode + L")",
+                  Plugin::SubstituteCurrency(L"Сумма [[*]], (*) ([*])"));
+    }
+}
+
+TEST(ScenarioLine, WordsQuotesAndRest) {
+    Host::Line line(L"reg \"HKLM\\\\Software\\\\A B\" \"Name X\" = sz:some text ", L"f.scn", 3);
+    EXPECT_EQ(L"reg", line.Word());
+    EXPECT_EQ(L"HKLM\\Software\\A B", line.Word());
+    EXPECT_EQ(L"Name X", line.Word());
+    line.Expect(L"=");
+    EXPECT_EQ(L"sz:some text", line.Rest());
+    EXPECT_TRUE(line.AtEnd());
+    EXPECT_THROW(line.Word(), VelmorException);
+    EXPECT_EQ(L"f.scn:3", line.Where());
+    Host::Line open(L"\"unclosed", L"", 1);
+    EXPECT_THROW(open.Word(), VelmorException);
+    Host::Line number(L"12x", L"", 1);
+    EXPECT_THROW(number.Number(), VelmorException);
+}
+
+TEST(ScenarioLine, RegistryPathsAndClock) {
+    std::wstring path;
+    EXPECT_EQ(HKEY_LOCAL_MACHINE, Host::ParseRegistryPath(L"HKLM\\Software\\X", path));
+    EXPECT_EQ(L"Software\\X", path);
+    EXPECT_EQ(HKEY_CURRENT_USER, Host::ParseRegistryPath(L"HKEY_CURRENT_USER\\Y", path));
+    EXPECT_THROW(Host::ParseRegistryPath(L"HKCR\\Z", path), VelmorException);
+    SYSTEMTIME st = Host::ParseClock(L"2026-12-08 23:59:58");
+    EXPECT_EQ(2026, st.wYear);
+    EXPECT_EQ(58, st.wSecond);
+    for (const wchar_t* bad : {L"2026-13-01 00:00", L"2026-12-08 24:00", L"yesterday", L"2026-02-30 10:00"})
+        EXPECT_THROW(Host::ParseClock(bad), VelmorException) << Narrow(bad);
+}
+
+class ScenarioRun : public RegistryTest {
+protected:
+    Host::Scenario scenario_{Host::DefaultPluginPath()};
+};
+
+TEST_F(ScenarioRun, ExpectationsFailAndUnknownCommandsAreErrors) {
+    std::vector<std::wstring> out;
+    scenario_.print = [&](const std::wstring& text) { out.push_back(text); };
+    EXPECT_TRUE(scenario_.RunLine(L"prop A = x y"));
+    EXPECT_TRUE(scenario_.RunLine(L"expect prop A = x y"));
+    EXPECT_FALSE(scenario_.RunLine(L"expect prop A = other", L"s.scn", 4));
+    EXPECT_EQ(L"FAIL s.scn:4: expected prop A = \"other\", found \"x y\"", out.back());
+    EXPECT_FALSE(scenario_.RunLine(L"frobnicate"));
+    EXPECT_FALSE(scenario_.RunLine(L"wait soon"));
+    EXPECT_TRUE(scenario_.RunLine(L"   # a comment"));
+    EXPECT_TRUE(scenario_.RunLine(L"reg \"HKCU\\Software\\T\" V = dword:5"));
+    EXPECT_TRUE(scenario_.RunLine(L"expect reg \"HKCU\\Software\\T\" V = 5"));
+    EXPECT_TRUE(scenario_.RunLine(L"reg \"HKCU\\Software\\T\" V = delete"));
+    EXPECT_TRUE(scenario_.RunLine(L"expect reg \"HKCU\\Software\\T\" V = missing"));
+    EXPECT_FALSE(scenario_.RunLine(L"reg \"HKCU\\Software\\T\" V = 5"));
+}
+
+}  // namespace
