@@ -6,7 +6,7 @@ namespace MacroProc {
 
 namespace {
 
-std::string Rest(Pos pos, Pos end) { return Narrow(std::wstring_view(pos, size_t(end - pos))); }
+std::string Rest(Pos pos, Pos end) { return pos && pos < end ? Narrow(std::wstring_view(pos, size_t(end - pos))) : std::string(); }
 
 struct Keyword {
     const wchar_t* word;

@@ -14,7 +14,7 @@ bool IsQuote(wchar_t c) { return c == L'\'' || c == L'"'; }
 bool InSet(wchar_t c, const wchar_t* set) { return set && c && std::wcschr(set, c); }
 
 // The text from `pos` to the end, for internal error messages.
-std::string Rest(Pos pos, Pos end) { return Narrow(std::wstring_view(pos, size_t(end - pos))); }
+std::string Rest(Pos pos, Pos end) { return pos && pos < end ? Narrow(std::wstring_view(pos, size_t(end - pos))) : std::string(); }
 
 // Closes the contexts opened above `keep` when the scope ends, also after errors.
 class CloseAbove {

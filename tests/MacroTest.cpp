@@ -222,6 +222,27 @@ TEST(MacroField, Options) {
     EXPECT_EQ(Render(L"%{field(width=99999999999):ab%}").text.size(), 1000000u);
 }
 
+TEST(MacroInternal, MisuseOfTheScannerIsAnInternalError) {
+    Processor p(L"test", nullptr);
+    auto reason = [](auto call) -> std::string {
+        try {
+            call();
+        } catch (const InternalError& e) {
+            return e.Reason();
+        }
+        return "no error";
+    };
+    std::wstring text = L"abc";
+    MacroProc::Pos pos = text.data();
+    stringW out;
+    bool valid = true;
+    EXPECT_EQ(reason([&] { p.OpenContext(7); }), "Unknown scan context type: 7");
+    EXPECT_EQ(reason([&] { p.ScanEscape(pos, out); }), "Illegal use of ScanEscape: ");  // no text is open
+    EXPECT_EQ(reason([&] { p.ScanName(pos, out, valid, nullptr); }), "Illegal use of ScanName: ");
+    EXPECT_EQ(reason([&] { p.ScanValue(pos, nullptr); }), "Illegal use of ScanValue: ");
+    EXPECT_TRUE(p.contexts.empty());
+}
+
 // ---- error settings through the registry and the template error log ----
 
 class MacroSettings : public RegistryTest {
@@ -373,13 +394,19 @@ TEST(MacroRobustness, DeepNestingIsReportedOnceNotOverflowed) {
             EXPECT_EQ(o.text, L"");
             EXPECT_EQ(o.errors, std::vector<std::wstring>{kNesting}) << Narrow(open);
         }
+        // "%{" cannot start a keyword: each is a header fault, and the scan stays linear.
+        std::wstring blocks;
+        for (int i = 0; i < 100000; ++i) blocks += L"%{";
+        Outcome o = Render(L"before" + blocks);
+        EXPECT_EQ(o.text, L"before");
+        EXPECT_EQ(o.errors, std::vector<std::wstring>{Unexpected(L"%{")});
         // Just inside the limit works.
         std::wstring text = L"%{define(a=1):";
         std::wstring close = L"%}";
         for (size_t i = 0; i < MacroProc::kMaxNesting - 3; ++i) text = L"%{:" + text, close += L"%}";
         EXPECT_EQ(Render(text + L"%(a)" + close).text, L"1");
         // ":" delegations nest through the handlers instead of contexts.
-        Outcome o = Render(L"%(" + std::wstring(100000, L':') + L"x)", {{L"x", L"1"}});
+        o = Render(L"%(" + std::wstring(100000, L':') + L"x)", {{L"x", L"1"}});
         EXPECT_EQ(o.errors, std::vector<std::wstring>{kNesting});
     });
 }
@@ -423,6 +450,11 @@ TEST(MacroRobustness, RandomTemplatesEnd) {
             }
             Render(text, {{L"a", L"1"}, {L"ab", L""}});
             Render(text, {{L"a", L"1"}}, true);
+            // Raw bytes decoded the way template files are, with and without the signature.
+            std::string bytes(text.size(), ' ');
+            for (char& b : bytes) b = char(next() >> 16);
+            Render(DecodeText(bytes));
+            Render(DecodeText("\xEF\xBB\xBF" + bytes));
         }
     });
 }
