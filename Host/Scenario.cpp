@@ -43,6 +43,28 @@ std::wstring DescribeValue(HKEY root, const std::wstring& path, const std::wstri
     return value.Valid() ? L"(another type)" : L"missing";
 }
 
+}  // namespace
+
+void Scenario::DumpKey(HKEY root, const std::wstring& path, int depth) {
+    RegKey key(root, path, false, kRegReadAccess);
+    if (!key) {
+        Say(L"  (no key " + path + L")");
+        return;
+    }
+    std::wstring indent(2 + 2 * depth, L' ');
+    Say(indent + L"[" + path + L"]");
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[512];
+        DWORD length = DWORD(std::size(name));
+        if (RegEnumValueW(key.Handle(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        Say(indent + L"  " + std::wstring(name, length) + L" = " + DescribeValue(root, path, std::wstring(name, length)));
+    }
+    if (depth >= 8) return;  // deep enough for any key of the plugin
+    for (DWORD i = 0; i < key.SubkeyCount(); ++i) DumpKey(root, path + L"\\" + key.SubkeyName(i), depth + 1);
+}
+
+namespace {
+
 void PumpMessages(DWORD milliseconds) {
     ULONGLONG end = GetTickCount64() + milliseconds;
     for (;;) {
@@ -307,6 +329,35 @@ void Scenario::Define() {
         terminal_.NotifyZReport(true);
     };
     commands_[L"echo"] = [this](Line& line) { Say(line.Rest()); };
+    commands_[L"dump"] = [this](Line& line) {
+        std::wstring what = line.Word();
+        if (EqualNoCase(what, L"props")) {
+            for (const auto& [name, value] : terminal_.Environment().Properties()) Say(L"  prop " + name + L" = " + value);
+        } else if (EqualNoCase(what, L"reg")) {
+            std::wstring path;
+            HKEY root = ParseRegistryPath(line.Word(), path);
+            DumpKey(root, path, 0);
+        } else {
+            Fail(L"dump takes props or reg \"KEY\", not \"" + what + L"\"");
+        }
+    };
+    commands_[L"session"] = [this](Line& line) {
+        std::wstring what = line.Word();
+        using Slot = HRESULT (STDMETHODCALLTYPE IPaylantraSessionExtender2::*)(IDispatch*);
+        Slot slot = EqualNoCase(what, L"create") ? &IPaylantraSessionExtender2::OnSessionCreate
+                  : EqualNoCase(what, L"start")  ? &IPaylantraSessionExtender2::OnSessionStart
+                  : EqualNoCase(what, L"end")    ? &IPaylantraSessionExtender2::OnSessionEnd
+                  : EqualNoCase(what, L"clear")  ? &IPaylantraSessionExtender2::OnClearProperties
+                                                 : nullptr;
+        if (!slot) Fail(L"session takes create, start, end or clear, not \"" + what + L"\"");
+        terminal_.transcript.Add(L"host", L"session " + what);
+        auto extenders = terminal_.Environment().Extenders();
+        for (auto& extender : extenders) {
+            SetErrorInfo(0, nullptr);
+            HRESULT hr = (extender.Get()->*slot)(&terminal_.Environment());
+            if (FAILED(hr)) terminal_.RecordPluginFailure(L"session " + what, hr);
+        }
+    };
     commands_[L"expect"] = [this](Line& line) {
         std::wstring kind = line.Word();
         auto found = expectations_.find(kind);

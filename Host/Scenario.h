@@ -52,6 +52,7 @@ private:
     void Start();
     void Exit();
     void Say(const std::wstring& text) { if (print) print(text); }
+    void DumpKey(HKEY root, const std::wstring& path, int depth);
 
     std::map<keystringW, Command> commands_;
     std::map<keystringW, Command> expectations_;
