@@ -38,7 +38,8 @@ HRESULT PaylantraInvoke(IDispatch* self, ITypeInfo* typeInfo, DISPID member, WOR
         PaylantraClearKeptException();
         EXCEPINFO own{};
         HRESULT hr = DispInvoke(self, typeInfo, member, flags, params, result, &own, argError);
-        if (std::exception_ptr kept = PaylantraTakeKeptException()) {
+        std::exception_ptr kept = PaylantraTakeKeptException();
+        if (kept && FAILED(hr)) {
             SysFreeString(own.bstrSource);
             SysFreeString(own.bstrDescription);
             SysFreeString(own.bstrHelpFile);

@@ -90,6 +90,8 @@ HRESULT PaylantraGuard(const char* signature, const char* file, int line, Body&&
             body();
         else
             hr = body();
+        // What a nested framed call kept is not this method's failure.
+        PaylantraClearKeptException();
     } catch (const OleAutoException& error) {
         hr = PaylantraFrameException(frame, error);
     } catch (const CoError& error) {

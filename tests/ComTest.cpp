@@ -296,6 +296,31 @@ TEST(Dispatch, InvokeMapsEveryFailureByItsKind) {
     }
 }
 
+// Calls another framed object through its vtable, takes its error information as a host would,
+// and returns normally.
+class Caller : public PaylantraObject2<IPaylantraPlugin> {
+public:
+    STDMETHODIMP Attach(IDispatch*) override {
+        return PAYLANTRA_METHOD("tests/ComTest", [&] {
+            co<IPaylantraPlugin> inner = co<IPaylantraPlugin>::Attach(new Failing(Failure::Framework));
+            innerResult = inner->Attach(nullptr);
+            IErrorInfo* info = nullptr;
+            if (GetErrorInfo(0, &info) == S_OK) info->Release();
+        });
+    }
+    HRESULT innerResult = S_OK;
+};
+
+TEST(Dispatch, NestedFailureThatWasHandledDoesNotFailTheOuterCall) {
+    auto* caller = new Caller;
+    co<IPaylantraPlugin> object = co<IPaylantraPlugin>::Attach(caller);
+    Excep call;
+    InvokeByName(object.Get(), L"Attach", nullptr, call);
+    EXPECT_EQ(E_FAIL, caller->innerResult);
+    EXPECT_EQ(S_OK, call.hr) << call.Description();
+    EXPECT_EQ(L"", call.Description());
+}
+
 TEST(Dispatch, UnknownNameAndBadArgumentsAreDispatchErrors) {
     co<IPaylantraPlugin> object = co<IPaylantraPlugin>::Attach(new Failing(Failure::None));
     DISPID id = 0;
