@@ -238,9 +238,12 @@ public:
     void NotifyStackerInstalled();
     void NotifyZReport(bool done);
     // Starts a bill-acceptor session (the cash object's active session) and raises
-    // "Tallymark.OnCashSession"; EndCashSession drops its sinks and raises "Tallymark.OnCashClose".
+    // "Tallymark.OnCashSession". EndCashSession raises "Tallymark.OnCashClose" (unless told not
+    // to), then drops the sinks; AbortCashSession sends OnCancel, drops the sinks, then raises
+    // "Tallymark.OnCashClose".
     CashSession& BeginCashSession();
     void EndCashSession(bool raiseClose = true);
+    void AbortCashSession();
     // Lets go of every extender and page the plugin handed over.
     void ReleaseExtenders();
 
@@ -261,6 +264,7 @@ public:
 
 private:
     template <class Call> void ForEachExtender(const wchar_t* what, Call call);
+    void DropCashSession();
     std::map<std::wstring, HRESULT> failures_;
     co<TerminalObject> terminal_;
     co<Session> environment_;

@@ -1,7 +1,9 @@
 #include "Host/PluginHost.h"
 #include "Framework/Exceptions.h"
 #include "Framework/Paths.h"
+#include <shellapi.h>
 #include <shlwapi.h>
+#include <cstdlib>
 #include <mutex>
 
 namespace Host {
@@ -236,6 +238,42 @@ ScratchHives::~ScratchHives() {
     if (machine_) RegCloseKey(machine_);
     if (user_) RegCloseKey(user_);
     SHDeleteKeyW(HKEY_CURRENT_USER, root_.c_str());
+}
+
+namespace {
+
+std::wstring EnvironmentValue(const wchar_t* name) {
+    wchar_t buffer[MAX_PATH * 2] = {};
+    DWORD length = GetEnvironmentVariableW(name, buffer, DWORD(std::size(buffer)));
+    return length && length < std::size(buffer) ? std::wstring(buffer, length) : std::wstring();
+}
+
+void SetEnvironmentValue(const wchar_t* name, const std::wstring& value) {
+    // Through the C runtime, which the plugin shares, and so also the process environment.
+    _wputenv((std::wstring(name) + L"=" + value).c_str());
+}
+
+}  // namespace
+
+ScratchTemp::ScratchTemp() : oldTemp_(EnvironmentValue(L"TEMP")), oldTmp_(EnvironmentValue(L"TMP")) {
+    wchar_t base[MAX_PATH] = {};
+    if (!GetTempPathW(MAX_PATH, base)) throw WindowsError(GetLastError(), kSource, __LINE__);
+    folder_ = std::wstring(base) + L"TallySim-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+              std::to_wstring(GetTickCount64());
+    if (!CreateDirectoryW(folder_.c_str(), nullptr)) throw WindowsError(GetLastError(), kSource, __LINE__);
+    SetEnvironmentValue(L"TEMP", folder_);
+    SetEnvironmentValue(L"TMP", folder_);
+}
+
+ScratchTemp::~ScratchTemp() {
+    SetEnvironmentValue(L"TEMP", oldTemp_);
+    SetEnvironmentValue(L"TMP", oldTmp_);
+    std::wstring from = folder_ + L'\0';  // the list of names ends with an empty one
+    SHFILEOPSTRUCTW operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    operation.fFlags = FOF_NO_UI;
+    SHFileOperationW(&operation);
 }
 
 std::wstring DefaultPluginPath() {

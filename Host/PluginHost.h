@@ -79,6 +79,19 @@ private:
     HKEY machine_ = nullptr, user_ = nullptr;
 };
 
+// A new empty folder as %TEMP% and %TMP% of the process while it lives; removed with all it holds.
+class ScratchTemp {
+public:
+    ScratchTemp();
+    ~ScratchTemp();
+    ScratchTemp(const ScratchTemp&) = delete;
+    ScratchTemp& operator=(const ScratchTemp&) = delete;
+    const std::wstring& Folder() const { return folder_; }
+
+private:
+    std::wstring folder_, oldTemp_, oldTmp_;
+};
+
 // The plugin's path beside this program or in the build's Plugin folder.
 std::wstring DefaultPluginPath();
 

@@ -296,11 +296,10 @@ void Scenario::Define() {
             if (denomination <= 0 || denomination > 1000000) Fail(L"a bill's denomination must be 1 to 1000000");
             session.Accept(long(denomination), line.Word());
         }
-        if (aborted) {
-            Variant sender(static_cast<IDispatch*>(&session));
-            session.Fire(L"OnCancel", [&](IPaylantraCashSessionEvents* sink) { return sink->OnCancel(sender.Get()); });
-        }
-        terminal_.EndCashSession();
+        if (aborted)
+            terminal_.AbortCashSession();
+        else
+            terminal_.EndCashSession();
     };
     commands_[L"payment"] = [payment](Line& line) { payment(line, false); };
     commands_[L"payment-aborted"] = [payment](Line& line) { payment(line, true); };
@@ -429,6 +428,35 @@ void Scenario::Define() {
         bool on = EqualNoCase(line.Word(), L"on");
         bool actual = terminal_.failures.count(name) != 0;
         Expectation(line, actual == on, L"failure " + name + (on ? L" on" : L" off"), actual ? L"on" : L"off");
+    };
+    expectations_[L"log"] = [this](Line& line) {
+        std::wstring code = line.Word();
+        std::wstring text = line.Rest();
+        RegKey plugin(HKEY_LOCAL_MACHINE, L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark", false, kRegReadAccess);
+        std::wstring pattern = ExpEnv(plugin ? plugin[L"LogPath"].Text().value_or(L"") : L"");
+        if (pattern.empty()) Fail(L"expect log needs the plugin's LogPath value");
+        // Every day's file of the template: its "*" stands for the date.
+        std::wstring folder = GetParentPath(pattern);
+        size_t files = 0;
+        bool holds = false;
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                ++files;
+                std::wstring path = (folder.empty() ? std::wstring() : folder + L"\\") + found.cFileName;
+                std::ifstream in(path.c_str(), std::ios::binary);
+                std::string record;
+                while (!holds && std::getline(in, record)) {
+                    std::wstring wide = Widen(record);
+                    size_t at = wide.find(code);
+                    holds = at != std::wstring::npos && wide.find(text, at + code.size()) != std::wstring::npos;
+                }
+            } while (!holds && FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        Expectation(line, holds, L"log record " + code + (text.empty() ? L"" : L" with \"" + text + L"\""),
+                    std::to_wstring(files) + L" log file(s) of " + pattern + L" without it");
     };
     expectations_[L"env"] = [this](Line& line) {
         std::wstring name = line.Word();

@@ -44,9 +44,13 @@ int Run(int argc, wchar_t** argv) {
     int failed = 0;
     for (const std::wstring& file : files) {
         PrintUtf8(L"== " + file + (fresh ? L" (fresh registry)" : L""));
-        // Each file runs against its own terminal, and with --fresh its own empty registry.
+        // Each file runs against its own terminal, and with --fresh its own empty registry and %TEMP%.
         std::unique_ptr<Host::ScratchHives> hives;
-        if (fresh) hives = std::make_unique<Host::ScratchHives>();
+        std::unique_ptr<Host::ScratchTemp> temp;
+        if (fresh) {
+            hives = std::make_unique<Host::ScratchHives>();
+            temp = std::make_unique<Host::ScratchTemp>();
+        }
         bool ok = false;
         {
             Host::Scenario scenario(plugin);

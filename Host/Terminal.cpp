@@ -1,4 +1,5 @@
 #include "Host/HostObjects.h"
+#include "Framework/Com.h"
 
 namespace Host {
 
@@ -124,12 +125,27 @@ CashSession& Terminal::BeginCashSession() {
 }
 
 void Terminal::EndCashSession(bool raiseClose) {
+    // The host signals the close of cash acceptance before the session lets go of its sinks.
+    if (raiseClose) DeliverEvent(L"Tallymark.OnCashClose");
+    DropCashSession();
+}
+
+void Terminal::AbortCashSession() {
+    if (co<CashSession> active = cash_->Active()) {
+        Variant sender(static_cast<IDispatch*>(active.Get()));
+        active->Fire(L"OnCancel", [&](IPaylantraCashSessionEvents* sink) { return sink->OnCancel(sender.Get()); });
+    }
+    // The sinks go while acceptance still counts as open; the close follows.
+    DropCashSession();
+    DeliverEvent(L"Tallymark.OnCashClose");
+}
+
+void Terminal::DropCashSession() {
     if (co<CashSession> active = cash_->Active()) {
         cash_->Active().Reset();
         active->DropSinks();
         transcript.Add(L"host", L"cash session ends");
     }
-    if (raiseClose) DeliverEvent(L"Tallymark.OnCashClose");
 }
 
 void Terminal::ReleaseExtenders() {
