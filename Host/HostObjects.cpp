@@ -360,14 +360,75 @@ STDMETHODIMP Devices::GetFlags(IDispatch** flags) {
     return Hand(flags_.Get(), flags);
 }
 
+namespace {
+
+INT_PTR CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* page = reinterpret_cast<IPaylantraControlPage*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    switch (message) {
+    case WM_INITDIALOG:
+        SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
+        return TRUE;
+    case WM_COMMAND:
+        if (page) {
+            long handled = 0;
+            if (SUCCEEDED(page->Command(long(wParam), long(lParam), &handled)) && handled) return TRUE;
+        }
+        return FALSE;
+    case WM_HELP:
+        if (page) {
+            long handled = 0;
+            page->Help(long(lParam), &handled);
+            return TRUE;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+}  // namespace
+
 STDMETHODIMP ControlPanel::AddPage(IDispatch* page, BSTR modulePath, BSTR templateName) {
     if (HRESULT hr = Enter(L"ControlPanel.AddPage"); FAILED(hr)) return hr;
     if (!page) return E_POINTER;
     IPaylantraControlPage* typed = nullptr;
     if (FAILED(page->QueryInterface(IID_IPaylantraControlPage, reinterpret_cast<void**>(&typed)))) return E_NOINTERFACE;
-    pages_.push_back(co<IPaylantraControlPage>::Attach(typed));
+    co<IPaylantraControlPage> owned = co<IPaylantraControlPage>::Attach(typed);
     host_->transcript.Add(L"plugin", L"control page added: template " + Text(templateName) + L" in " + Text(modulePath));
+    HMODULE module = GetModuleHandleW(Text(modulePath).c_str());
+    if (!module) {
+        host_->transcript.Add(L"host", L"control page module not loaded: " + Text(modulePath));
+        return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    }
+    if (!frame_)
+        frame_ = CreateWindowExW(0, L"STATIC", L"TallySim control panel", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, 640, 480, nullptr, nullptr, nullptr, nullptr);
+    HWND window = CreateDialogParamW(module, Text(templateName).c_str(), frame_, PageProc, LPARAM(typed));
+    if (!window) {
+        DWORD error = GetLastError();
+        host_->transcript.Add(L"host", L"control page template " + Text(templateName) + L" not made (error " +
+                                           std::to_wstring(error) + L")");
+        return HRESULT_FROM_WIN32(error ? error : ERROR_RESOURCE_NAME_NOT_FOUND);
+    }
+    pages_.push_back({owned, window});
+    long accepted = 0;
+    HRESULT hr = typed->SetPageWindow(long(LONG_PTR(window)), &accepted);
+    if (FAILED(hr))
+        host_->RecordPluginFailure(L"SetPageWindow", hr);
+    else
+        host_->transcript.Add(L"host", accepted ? L"page window accepted" : L"page window refused");
+    ShowWindow(window, SW_SHOW);
     return S_OK;
+}
+
+void ControlPanel::Close() {
+    auto pages = std::move(pages_);
+    pages_.clear();
+    for (Page& page : pages)
+        if (page.window && IsWindow(page.window)) DestroyWindow(page.window);
+    pages.clear();  // the pages' last host references
+    if (frame_) DestroyWindow(frame_);
+    frame_ = nullptr;
 }
 
 STDMETHODIMP ControlPanel::SetModified(long, long modified) {

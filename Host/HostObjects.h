@@ -187,15 +187,27 @@ private:
     co<Flags> flags_;
 };
 
+// The control panel builds each page's window from its dialog template in the given module,
+// inside a window of its own, and hands it to the page; the window's commands go to the page.
 class ControlPanel : public HostObject<IPaylantraControlPanel> {
 public:
     using HostObject::HostObject;
+    ~ControlPanel() override { Close(); }
     STDMETHODIMP AddPage(IDispatch* page, BSTR modulePath, BSTR templateName) override;
     STDMETHODIMP SetModified(long window, long modified) override;
-    std::vector<co<IPaylantraControlPage>>& Pages() { return pages_; }
+
+    struct Page {
+        co<IPaylantraControlPage> page;
+        HWND window = nullptr;
+    };
+    std::vector<Page>& Pages() { return pages_; }
+    HWND Frame() const { return frame_; }
+    // Destroys the page windows and releases the pages.
+    void Close();
 
 private:
-    std::vector<co<IPaylantraControlPage>> pages_;
+    std::vector<Page> pages_;
+    HWND frame_ = nullptr;
 };
 
 class TerminalObject : public HostObject<IPaylantraTerminal> {

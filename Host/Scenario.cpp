@@ -219,12 +219,28 @@ void Scenario::Define() {
             SetErrorInfo(0, nullptr);
             HRESULT hr = control_->AttachControl(&terminal_.Panel());
             if (FAILED(hr)) terminal_.RecordPluginFailure(L"AttachControl", hr);
+        } else if (EqualNoCase(what, L"command") || EqualNoCase(what, L"apply")) {
+            bool apply = EqualNoCase(what, L"apply");
+            long id = apply ? 0 : long(line.Number());
+            if (terminal_.Panel().Pages().empty()) Fail(L"no control page is open");
+            for (auto& page : terminal_.Panel().Pages()) {
+                long result = 0, changed = 0;
+                SetErrorInfo(0, nullptr);
+                HRESULT hr = apply ? page.page->Apply(Variant().Get(), Variant().Get(), &changed, &result)
+                                   : page.page->Command(id, 0, &result);
+                if (FAILED(hr))
+                    terminal_.RecordPluginFailure(L"control " + what, hr);
+                else
+                    terminal_.transcript.Add(L"host", L"control " + what + L" answered " + std::to_wstring(result) +
+                                                          (apply ? L", changed " + std::to_wstring(changed) : L""));
+            }
+            PumpMessages(0);
         } else if (EqualNoCase(what, L"close")) {
-            terminal_.Panel().Pages().clear();
+            terminal_.Panel().Close();
             control_.Reset();
             terminal_.transcript.Add(L"host", L"control panel closed");
         } else {
-            Fail(L"control takes open or close, not \"" + what + L"\"");
+            Fail(L"control takes open, command ID, apply or close, not \"" + what + L"\"");
         }
     };
     commands_[L"event"] = [this](Line& line) {

@@ -150,7 +150,7 @@ void Terminal::DropCashSession() {
 
 void Terminal::ReleaseExtenders() {
     // The host lets go of everything the plugin handed it; the extenders' destructors run here.
-    panel_->Pages().clear();
+    panel_->Close();
     environment_->Extenders().clear();
     extenders_->Items().clear();
 }

@@ -177,7 +177,7 @@ TEST_F(PluginDll, AttachControlPublishesFromDisabledAndReleaseClears) {
         if (c.controlDisabled) {
             EXPECT_TRUE(host_.Panel().Pages().empty());
         }
-        host_.Panel().Pages().clear();
+        host_.Panel().Close();
         control.Reset();
         EXPECT_EQ(L"", Env(L"Tallymark.Installed"));
     }

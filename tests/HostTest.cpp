@@ -1,5 +1,6 @@
 // The host binding wrappers over the simulator's host objects, the plugin's currency helpers and
 // the scenario language's parsing.
+#include "Framework/Paths.h"
 #include "Framework/Registry.h"
 #include "Host/HostObjects.h"
 #include "Host/Scenario.h"
@@ -199,6 +200,49 @@ TEST_F(Currency, CodeSuffixAndSubstitution) {
         EXPECT_EQ(std::wstring(L"Сумма [") + c.expectedCode + L"], " + c.expectedSuffix + L" (" + c.expectedCode + L")",
                   Plugin::SubstituteCurrency(L"Сумма [[*]], (*) ([*])"));
     }
+}
+
+// A page that remembers what the panel gave it.
+class RecordingPage : public PaylantraObject2<IPaylantraControlPage> {
+public:
+    STDMETHODIMP SetPageWindow(long window, long* accepted) override {
+        window_ = HWND(LONG_PTR(window));
+        *accepted = 1;
+        return S_OK;
+    }
+    STDMETHODIMP Reserved8(long* result) override { return *result = 0, S_OK; }
+    STDMETHODIMP Command(long wParam, long, long* handled) override {
+        commands_.push_back(LOWORD(wParam));
+        *handled = 1;
+        return S_OK;
+    }
+    STDMETHODIMP Help(long, long* handled) override { return *handled = 0, S_OK; }
+    STDMETHODIMP Apply(VARIANT, VARIANT, long* changed, long* done) override {
+        if (changed) *changed = 1;
+        *done = 1;
+        return S_OK;
+    }
+    HWND window_ = nullptr;
+    std::vector<int> commands_;
+};
+
+TEST(ControlPanel, BuildsThePageWindowAndForwardsItsCommands) {
+    Host::Terminal host;
+    auto* page = new RecordingPage;
+    co<IPaylantraControlPage> owned = co<IPaylantraControlPage>::Attach(page);
+    CoString module(ModuleFileNameW(nullptr));
+    EXPECT_EQ(S_OK, host.Panel().AddPage(page, module, CoString(L"TestPage")));
+    ASSERT_TRUE(IsWindow(page->window_));
+    EXPECT_EQ(host.Panel().Frame(), GetParent(page->window_));
+    SendMessageW(page->window_, WM_COMMAND, MAKEWPARAM(700, BN_CLICKED), 0);
+    EXPECT_EQ(std::vector<int>{700}, page->commands_);
+
+    EXPECT_TRUE(FAILED(host.Panel().AddPage(page, module, CoString(L"NoSuchTemplate"))));
+    EXPECT_EQ(1u, host.Panel().Pages().size());
+    host.Panel().Close();
+    EXPECT_FALSE(IsWindow(page->window_));
+    EXPECT_EQ(1u, owned->AddRef() - 1) << "the panel let go of the page";
+    owned->Release();
 }
 
 TEST(ScenarioLine, WordsQuotesAndRest) {
