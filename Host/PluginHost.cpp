@@ -1,7 +1,6 @@
 #include "Host/PluginHost.h"
 #include "Framework/Exceptions.h"
 #include "Framework/Paths.h"
-#include <shellapi.h>
 #include <shlwapi.h>
 #include <cstdlib>
 #include <mutex>
@@ -248,6 +247,25 @@ std::wstring EnvironmentValue(const wchar_t* name) {
     return length && length < std::size(buffer) ? std::wstring(buffer, length) : std::wstring();
 }
 
+// Deletes a folder with everything in it; what cannot be deleted stays.
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
 void SetEnvironmentValue(const wchar_t* name, const std::wstring& value) {
     // Through the C runtime, which the plugin shares, and so also the process environment.
     _wputenv((std::wstring(name) + L"=" + value).c_str());
@@ -268,12 +286,7 @@ ScratchTemp::ScratchTemp() : oldTemp_(EnvironmentValue(L"TEMP")), oldTmp_(Enviro
 ScratchTemp::~ScratchTemp() {
     SetEnvironmentValue(L"TEMP", oldTemp_);
     SetEnvironmentValue(L"TMP", oldTmp_);
-    std::wstring from = folder_ + L'\0';  // the list of names ends with an empty one
-    SHFILEOPSTRUCTW operation{};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_NO_UI;
-    SHFileOperationW(&operation);
+    RemoveTree(folder_);
 }
 
 std::wstring DefaultPluginPath() {
