@@ -4,6 +4,7 @@
 #include "Framework/Text.h"
 #include <cstdarg>
 #include <cstdio>
+#include <deque>
 #include <vector>
 
 AppLog::AppLog() { InitializeCriticalSection(&lock_); }
@@ -67,24 +68,37 @@ void AppLog::Write(int charFormat, const char* format, ...) {
     va_end(args);
 }
 
+bool AppLog::WriteRecord(const Data& item) {
+    if (item.path != filePath_ || file_ == INVALID_HANDLE_VALUE) {
+        CloseFile();
+        std::string folder = GetParentPath(item.path);
+        if (!folder.empty()) CreatePath(folder);
+        file_ = CreateFileA(item.path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file_ == INVALID_HANDLE_VALUE) return false;
+        filePath_ = item.path;
+    }
+    DWORD written = 0;
+    return WriteFile(file_, item.line.data(), DWORD(item.line.size()), &written, nullptr) && written == item.line.size();
+}
+
 void AppLog::Flush() {
-    while (std::unique_ptr<Data> item = queue_.Get()) {
-        if (item->path != filePath_ || file_ == INVALID_HANDLE_VALUE) {
+    // Records whose file could not be opened (locked by another program, say) wait for the next
+    // write; the oldest go only when too many wait.
+    std::deque<std::unique_ptr<Data>> waiting;
+    waiting.swap(retry_);
+    while (std::unique_ptr<Data> item = queue_.Get()) waiting.push_back(std::move(item));
+    std::string failedPath;
+    for (auto& item : waiting) {
+        if ((!failedPath.empty() && item->path == failedPath) || !WriteRecord(*item)) {
+            failedPath = item->path;
             CloseFile();
-            std::string folder = GetParentPath(item->path);
-            if (!folder.empty()) CreatePath(folder);
-            file_ = CreateFileA(item->path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (file_ == INVALID_HANDLE_VALUE) {
-                OutputDebugStringA(("AppLog: cannot open " + item->path).c_str());
-                continue;
-            }
-            filePath_ = item->path;
+            retry_.push_back(std::move(item));
         }
-        DWORD written = 0;
-        if (!WriteFile(file_, item->line.data(), DWORD(item->line.size()), &written, nullptr) ||
-            written != item->line.size())
-            OutputDebugStringA(("AppLog: cannot write " + item->path).c_str());
+    }
+    while (retry_.size() > kMaxWaitingRecords) {
+        OutputDebugStringA(("AppLog: record dropped, cannot write " + retry_.front()->path).c_str());
+        retry_.pop_front();
     }
 }
 

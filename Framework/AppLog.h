@@ -1,5 +1,6 @@
 // The log writer. Each Write becomes one line in the file named by the last SetLogPath. Records are
-// queued and written out before Write returns, so nothing is lost when the process ends. Files are
+// queued and written out before Write returns, so nothing is lost when the process ends; a record
+// whose file cannot be opened stays queued and is written by a later Write or at release. Files are
 // written in the ANSI code page and stay readable by other programs while open.
 //
 // Character formats of Write, bit flags of the line's prefix:
@@ -9,6 +10,8 @@
 #pragma once
 #include "MTSys/MTSys.h"
 #include <windows.h>
+#include <deque>
+#include <memory>
 #include <string>
 
 class AppLog {
@@ -42,12 +45,15 @@ public:
     };
 
 private:
+    static constexpr size_t kMaxWaitingRecords = 10000;
     void Flush();  // under the lock
+    bool WriteRecord(const Data& item);
     void CloseFile();
 
     CRITICAL_SECTION lock_;
     std::string path_;
     MTSys::MessageQueue<Data> queue_;
+    std::deque<std::unique_ptr<Data>> retry_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
     std::string filePath_;
 };

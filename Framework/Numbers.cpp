@@ -85,14 +85,24 @@ bool ScanNumberAny(const std::string& text, long long& value, std::initializer_l
     return false;
 }
 
+// The locale writes "3;0" for groups of three and "3;2;0" for three then twos; the number format
+// wants 3 and 32. Without the closing ";0" the last group does not repeat, which is a trailing 0.
+UINT GroupingFromLocale(const std::string& grouping) {
+    std::string digits;
+    for (char c : grouping)
+        if (IsDigit(c)) digits += c;
+    bool repeats = grouping.size() >= 2 && grouping.compare(grouping.size() - 2, 2, ";0") == 0;
+    if (repeats) digits.pop_back();
+    else if (!digits.empty() && digits != "0") digits += '0';
+    return digits.empty() || digits.size() > 9 ? 0 : UINT(atoi(digits.c_str()));
+}
+
 LCID LocaleLCID() { return GetUserDefaultLCID(); }
 
 LocaleNumberFormat::LocaleNumberFormat() {
     format_.NumDigits = UINT(atoi(LocaleInfo(LOCALE_IDIGITS, "2").c_str()));
     format_.LeadingZero = UINT(atoi(LocaleInfo(LOCALE_ILZERO, "1").c_str()));
-    // "3;0" means groups of three; the number format wants 3.
-    std::string grouping = LocaleInfo(LOCALE_SGROUPING, "3;0");
-    format_.Grouping = UINT(atoi(grouping.c_str()));
+    format_.Grouping = GroupingFromLocale(LocaleInfo(LOCALE_SGROUPING, "3;0"));
     format_.NegativeOrder = UINT(atoi(LocaleInfo(LOCALE_INEGNUMBER, "1").c_str()));
     decimal_ = LocaleInfo(LOCALE_SDECIMAL, ".");
     thousand_ = LocaleInfo(LOCALE_STHOUSAND, " ");

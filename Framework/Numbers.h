@@ -19,6 +19,7 @@ bool ScanNumberAny(const std::string& text, double& value, std::initializer_list
 bool ScanNumberAny(const std::string& text, long long& value, std::initializer_list<int> formats);
 
 LCID LocaleLCID();
+UINT GroupingFromLocale(const std::string& grouping);  // LOCALE_SGROUPING to NUMBERFMT's Grouping
 
 // NUMBERFMTA with its own separator buffers; copies stay valid on their own.
 class LocaleNumberFormat {

@@ -1,5 +1,6 @@
 #include "Framework/RealTime.h"
 #include "Framework/Text.h"
+#include <cmath>
 #include <cstdio>
 #include <cwchar>
 
@@ -23,6 +24,8 @@ RealTime::RealTime(const SYSTEMTIME& time) {
 RealTime RealTime::FromFileTime(const FILETIME& time) { return RealTime(FileTimeTicks(time)); }
 
 RealTime RealTime::FromOleDate(double date) {
+    // 1601-01-01 is OLE day -109205; beyond year 9999 no SYSTEMTIME exists.
+    if (!std::isfinite(date) || date < -109205.0 || date >= 2958466.0) return Never;
     static const RealTime origin = [] {
         SYSTEMTIME st{};
         st.wYear = 1899, st.wMonth = 12, st.wDay = 30;
@@ -58,7 +61,7 @@ RealTime RealTime::NowUTC() {
 SYSTEMTIME RealTime::ToSystemTime() const {
     SYSTEMTIME st{};
     FILETIME ft = TicksFileTime(ticks_);
-    FileTimeToSystemTime(&ft, &st);
+    if (ticks_ < 0 || !FileTimeToSystemTime(&ft, &st)) st = SYSTEMTIME{};  // wMonth 0 marks no time
     return st;
 }
 
@@ -86,6 +89,7 @@ static const wchar_t* const kMonthsGenitive[12] = {L"января", L"февра
 std::wstring Format(RealTime time, int kind, bool date, bool timePart, bool seconds) {
     if (!time) return {};
     SYSTEMTIME st = time.ToSystemTime();
+    if (st.wMonth < 1 || st.wMonth > 12) return {};  // before 1601 or past the calendar
     wchar_t buffer[96];
     if (kind == 0) {
         unsigned fraction = unsigned(time.GetTicks() % RealTime::kTicksPerSecond);
@@ -207,8 +211,9 @@ bool ScanDateTime(const std::wstring& text, int kind, RealTime& out) {
         return false;
     }
     if (!c.AtEnd()) return false;
-    RealTime result(st);
-    if (!result) return false;  // no such day
+    FILETIME ft;
+    if (!SystemTimeToFileTime(&st, &ft)) return false;  // no such day
+    RealTime result = RealTime::FromFileTime(ft);
     SYSTEMTIME check = result.ToSystemTime();
     if (check.wDay != st.wDay || check.wMonth != st.wMonth) return false;
     out = result + fraction;

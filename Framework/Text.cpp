@@ -74,7 +74,7 @@ std::wstring rtrim(const std::wstring& text) { return TrimRight(text); }
 std::string trim(const std::string& text) { return TrimBoth(text); }
 std::string rtrim(const std::string& text) { return TrimRight(text); }
 
-const std::wstring& CardinalForm(unsigned long long count, const std::wstring& one, const std::wstring& few,
+std::wstring CardinalForm(unsigned long long count, const std::wstring& one, const std::wstring& few,
                                  const std::wstring& many) {
     unsigned lastTwo = unsigned(count % 100), last = unsigned(count % 10);
     if (lastTwo >= 11 && lastTwo <= 14) return many;

@@ -39,7 +39,7 @@ std::string trim(const std::string& text);
 std::string rtrim(const std::string& text);
 
 // The Russian noun form for a count: 1 купюра, 2 купюры, 5 купюр, 11 купюр, 21 купюра.
-const std::wstring& CardinalForm(unsigned long long count, const std::wstring& one, const std::wstring& few,
+std::wstring CardinalForm(unsigned long long count, const std::wstring& one, const std::wstring& few,
                                  const std::wstring& many);
 
 // Replaces every occurrence of each key by its value in one left-to-right pass; at one position

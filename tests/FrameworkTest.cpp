@@ -8,6 +8,7 @@
 #include "Framework/Text.h"
 #include "tests/RegistryFixture.h"
 #include "tests/TestFiles.h"
+#include <cmath>
 #include <thread>
 #include <vector>
 
@@ -138,8 +139,19 @@ TEST(RealTime, DateArithmeticAndOleDates) {
     EXPECT_EQ(RealTime::FromOleDate(2.25), At(1900, 1, 1, 6));
     EXPECT_EQ(RealTime::FromOleDate(-1.25), At(1899, 12, 29, 6));
     EXPECT_DOUBLE_EQ(At(1900, 1, 1, 6).ToOleDate(), 2.25);
-    RealTime local = RealTime::Now();
+    RealTime local = At(2026, 7, 1, 12, 0, 0, 5) + 3;
     EXPECT_EQ(local.UTC().Local(), local);
+}
+
+TEST(RealTime, TimesOutsideTheCalendarFormatEmptyAndNeverCrash) {
+    RealTime before1601 = RealTime::Never - 1;
+    for (int kind : {0, 1, 2}) EXPECT_EQ(Format(before1601, kind), L"") << kind;
+    EXPECT_FALSE(RealTime::FromOleDate(-200000));
+    EXPECT_FALSE(RealTime::FromOleDate(std::nan("")));
+    EXPECT_FALSE(RealTime::FromOleDate(1e300));
+    RealTime first;
+    ASSERT_TRUE(ScanDateTime(std::string("1601-01-01 00:00:00.0000001"), 0, first));
+    EXPECT_EQ(first.GetTicks(), 1);
 }
 
 TEST(Numbers, FormatsReadWhatTheyPromise) {
@@ -164,6 +176,14 @@ TEST(Numbers, FormatsReadWhatTheyPromise) {
     EXPECT_TRUE(ScanNumberAny("3,25", any, {0, 2}));
     EXPECT_DOUBLE_EQ(any, 3.25);
     EXPECT_FALSE(ScanNumberAny("3,25", any, {0}));
+}
+
+TEST(Numbers, LocaleGroupingBecomesTheNumberFormatsGrouping) {
+    EXPECT_EQ(GroupingFromLocale("3;0"), 3u);
+    EXPECT_EQ(GroupingFromLocale("3;2;0"), 32u);
+    EXPECT_EQ(GroupingFromLocale("3"), 30u);
+    EXPECT_EQ(GroupingFromLocale("0;0"), 0u);
+    EXPECT_EQ(GroupingFromLocale(""), 0u);
 }
 
 TEST(Numbers, UserLocaleFormatAcceptsItsOwnLayout) {
@@ -312,6 +332,33 @@ TEST(AppLog, RecordsFromManyThreadsAreAllWritten) {
         EXPECT_EQ(line[2], ':');
         EXPECT_NE(line.find("\tthread "), std::string::npos);
     }
+}
+
+TEST(AppLog, EachRecordGoesToTheFileOfTheLastPath) {
+    TempFolder temp;
+    AppLog log;
+    log.SetLogPath(temp.Path() + "\\a.txt");
+    log.Write(0, "one");
+    log.SetLogPath(temp.Path() + "\\b.txt");
+    log.Write(0, "two");
+    log.SetLogPath(temp.Path() + "\\a.txt");
+    log.Write(0, "three");
+    EXPECT_EQ(ReadBytes(temp.Path() + "\\a.txt"), "one\r\nthree\r\n");
+    EXPECT_EQ(ReadBytes(temp.Path() + "\\b.txt"), "two\r\n");
+}
+
+TEST(AppLog, ARecordWaitsWhileItsFileIsLockedAndIsWrittenInOrderLater) {
+    TempFolder temp;
+    std::string path = temp.Path() + "\\locked.txt";
+    AppLog log;
+    log.SetLogPath(path);
+    HANDLE lock = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    log.Write(0, "first");
+    log.Write(0, "second");
+    CloseHandle(lock);
+    log.Write(0, "third");
+    EXPECT_EQ(ReadBytes(path), "first\r\nsecond\r\nthird\r\n");
 }
 
 TEST(AppLog, AFolderThatCannotBeMadeFailsNothing) {
