@@ -108,6 +108,25 @@ bool FileExists(const std::wstring& path) {
 }
 bool FileExists(const std::string& path) { return FileExists(Widen(path)); }
 
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+void RemoveTree(const std::string& folder) { RemoveTree(Widen(folder)); }
+
 std::wstring ModuleFileNameW(void* module) {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {

@@ -28,6 +28,9 @@ std::wstring GetFileName(const std::wstring& path);
 bool CreatePath(const std::string& folder);
 bool CreatePath(const std::wstring& folder);
 bool FileExists(const std::string& path);
+// Deletes a folder with everything in it; what cannot be deleted stays.
+void RemoveTree(const std::wstring& folder);
+void RemoveTree(const std::string& folder);
 bool FileExists(const std::wstring& path);
 // The full file name of a module (null: the process's executable).
 std::string ModuleFileName(void* module);

@@ -217,53 +217,12 @@ co<IPaylantraControlPlugin> PluginModule::CreateControlPlugin() const {
     return Create<IPaylantraControlPlugin>(*this, CLSID_ControlPlugin);
 }
 
-ScratchHives::ScratchHives() {
-    root_ = L"Software\\TallySimScratch\\" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64());
-    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, (root_ + L"\\HKLM").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &machine_, nullptr);
-    if (rc == ERROR_SUCCESS)
-        rc = RegCreateKeyExW(HKEY_CURRENT_USER, (root_ + L"\\HKCU").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                             &user_, nullptr);
-    if (rc == ERROR_SUCCESS) rc = RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_);
-    if (rc == ERROR_SUCCESS) rc = RegOverridePredefKey(HKEY_CURRENT_USER, user_);
-    if (rc != ERROR_SUCCESS) throw WindowsError(DWORD(rc), kSource, __LINE__);
-}
-
-ScratchHives::~ScratchHives() {
-    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
-    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    if (machine_) RegCloseKey(machine_);
-    if (user_) RegCloseKey(user_);
-    SHDeleteKeyW(HKEY_CURRENT_USER, root_.c_str());
-}
-
 namespace {
 
 std::wstring EnvironmentValue(const wchar_t* name) {
     wchar_t buffer[MAX_PATH * 2] = {};
     DWORD length = GetEnvironmentVariableW(name, buffer, DWORD(std::size(buffer)));
     return length && length < std::size(buffer) ? std::wstring(buffer, length) : std::wstring();
-}
-
-// Deletes a folder with everything in it; what cannot be deleted stays.
-void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring path = folder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-                DeleteFileW(path.c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
 }
 
 void SetEnvironmentValue(const wchar_t* name, const std::wstring& value) {

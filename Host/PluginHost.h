@@ -2,6 +2,7 @@
 // simulator's control: the plugin module's imports of the system clock and of MessageBoxW/A are
 // redirected, so the plugin itself carries nothing for tests.
 #pragma once
+#include "Framework/ScratchRegistry.h"
 #include "AppFrame/Include/co.h"
 #include "Host/HostObjects.h"
 #include <string>
@@ -66,18 +67,7 @@ private:
     GetClassObjectFn getClassObject_ = nullptr;
 };
 
-// HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER redirected to empty scratch keys while it lives.
-class ScratchHives {
-public:
-    ScratchHives();
-    ~ScratchHives();
-    ScratchHives(const ScratchHives&) = delete;
-    ScratchHives& operator=(const ScratchHives&) = delete;
-
-private:
-    std::wstring root_;
-    HKEY machine_ = nullptr, user_ = nullptr;
-};
+using ScratchHives = ::ScratchRegistry;
 
 // A new empty folder as %TEMP% and %TMP% of the process while it lives; removed with all it holds.
 class ScratchTemp {

@@ -13,12 +13,6 @@
 
 namespace {
 
-class OleEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { OleInitialize(nullptr); }
-    void TearDown() override { OleUninitialize(); }
-};
-const auto* g_ole = ::testing::AddGlobalTestEnvironment(new OleEnvironment);
 
 std::wstring Env(const wchar_t* name) {
     wchar_t buffer[256] = {};

@@ -15,12 +15,6 @@ using PLXDK::Paylantra::PLSession;
 
 namespace {
 
-class OleEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { OleInitialize(nullptr); }
-    void TearDown() override { OleUninitialize(); }
-};
-const auto* g_ole = ::testing::AddGlobalTestEnvironment(new OleEnvironment);
 
 RealTime LocalTime(int year, int month, int day, int hour, int minute, int second, int ms) {
     SYSTEMTIME st{};

@@ -1,5 +1,5 @@
 #include "tests/TestFiles.h"
-#include <shellapi.h>
+#include "Framework/Paths.h"
 #include <atomic>
 
 static std::atomic<unsigned> g_tempSerial{0};
@@ -9,24 +9,6 @@ TempFolder::TempFolder() {
     GetTempPathA(MAX_PATH, base);
     path_ = std::string(base) + "tallytest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++g_tempSerial);
     CreateDirectoryA(path_.c_str(), nullptr);
-}
-
-static void RemoveTree(const std::string& path) {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = data.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string child = path + "\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileA(child.c_str());
-        } while (FindNextFileA(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryA(path.c_str());
 }
 
 TempFolder::~TempFolder() { RemoveTree(path_); }
