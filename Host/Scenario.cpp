@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace Host {
 
@@ -41,6 +42,45 @@ std::wstring DescribeValue(HKEY root, const std::wstring& path, const std::wstri
     if (auto number = value.Int()) return L"dword:" + std::to_wstring(*number);
     if (auto text = value.Text()) return L"sz:" + *text;
     return value.Valid() ? L"(another type)" : L"missing";
+}
+
+// The log files are written in Windows-1251, whatever the simulator's own code page.
+constexpr UINT kLogCodePage = 1251;
+
+// The plugin's log path template from its LogPath value, expanded; raises when there is none.
+std::wstring LogPattern() {
+    RegKey plugin(HKEY_LOCAL_MACHINE, L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark", false, kRegReadAccess);
+    std::wstring pattern = ExpEnv(plugin ? plugin[L"LogPath"].Text().value_or(L"") : L"");
+    if (pattern.empty()) Fail(L"the plugin's LogPath value is not set");
+    return pattern;
+}
+
+// Every day's file of the template (its "*" stands for the date), sorted, so oldest day first.
+std::vector<std::wstring> LogFiles(const std::wstring& pattern) {
+    std::wstring folder = GetParentPath(pattern);
+    std::vector<std::wstring> files;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return files;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            files.push_back((folder.empty() ? std::wstring() : folder + L"\\") + found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The records of one log file, decoded.
+std::vector<std::wstring> LogRecords(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::vector<std::wstring> records;
+    std::string record;
+    while (std::getline(in, record)) {
+        if (!record.empty() && record.back() == '\r') record.pop_back();
+        records.push_back(Widen(record, kLogCodePage));
+    }
+    return records;
 }
 
 }  // namespace
@@ -107,6 +147,13 @@ std::wstring Line::Word() {
         return word;
     }
     while (pos_ < text_.size() && !IsBlank(text_[pos_])) word += text_[pos_++];
+    return word;
+}
+
+std::wstring Line::Peek() {
+    size_t pos = pos_;
+    std::wstring word = AtEnd() ? std::wstring() : Word();
+    pos_ = pos;
     return word;
 }
 
@@ -308,6 +355,14 @@ void Scenario::Define() {
     auto payment = [this](Line& line, bool aborted) {
         CashSession& session = terminal_.BeginCashSession();
         while (!line.AtEnd()) {
+            // "wait MS" between notes lets time pass with the session open.
+            if (line.Peek() == L"wait") {
+                line.Word();
+                long long ms = line.Number();
+                if (ms < 0 || ms > 600000) Fail(L"wait takes 0 to 600000 milliseconds");
+                PumpMessages(DWORD(ms));
+                continue;
+            }
             long long denomination = line.Number();
             if (denomination <= 0 || denomination > 1000000) Fail(L"a bill's denomination must be 1 to 1000000");
             session.Accept(long(denomination), line.Word());
@@ -352,8 +407,17 @@ void Scenario::Define() {
             std::wstring path;
             HKEY root = ParseRegistryPath(line.Word(), path);
             DumpKey(root, path, 0);
+        } else if (EqualNoCase(what, L"logs")) {
+            std::wstring pattern = LogPattern();
+            std::vector<std::wstring> files = LogFiles(pattern);
+            Say(L"  log files of " + pattern + L": " + std::to_wstring(files.size()));
+            for (const std::wstring& file : files) {
+                std::vector<std::wstring> records = LogRecords(file);
+                Say(L"  [" + GetFileName(file) + L"] " + std::to_wstring(records.size()) + L" record(s)");
+                for (const std::wstring& record : records) Say(L"    " + record);
+            }
         } else {
-            Fail(L"dump takes props or reg \"KEY\", not \"" + what + L"\"");
+            Fail(L"dump takes props, reg \"KEY\" or logs, not \"" + what + L"\"");
         }
     };
     commands_[L"session"] = [this](Line& line) {
@@ -448,31 +512,16 @@ void Scenario::Define() {
     expectations_[L"log"] = [this](Line& line) {
         std::wstring code = line.Word();
         std::wstring text = line.Rest();
-        RegKey plugin(HKEY_LOCAL_MACHINE, L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark", false, kRegReadAccess);
-        std::wstring pattern = ExpEnv(plugin ? plugin[L"LogPath"].Text().value_or(L"") : L"");
-        if (pattern.empty()) Fail(L"expect log needs the plugin's LogPath value");
-        // Every day's file of the template: its "*" stands for the date.
-        std::wstring folder = GetParentPath(pattern);
-        size_t files = 0;
+        std::wstring pattern = LogPattern();
+        std::vector<std::wstring> files = LogFiles(pattern);
         bool holds = false;
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                ++files;
-                std::wstring path = (folder.empty() ? std::wstring() : folder + L"\\") + found.cFileName;
-                std::ifstream in(path.c_str(), std::ios::binary);
-                std::string record;
-                while (!holds && std::getline(in, record)) {
-                    std::wstring wide = Widen(record);
-                    size_t at = wide.find(code);
-                    holds = at != std::wstring::npos && wide.find(text, at + code.size()) != std::wstring::npos;
-                }
-            } while (!holds && FindNextFileW(search, &found));
-            FindClose(search);
-        }
+        for (const std::wstring& file : files)
+            for (const std::wstring& record : LogRecords(file)) {
+                size_t at = record.find(code);
+                holds = holds || (at != std::wstring::npos && record.find(text, at + code.size()) != std::wstring::npos);
+            }
         Expectation(line, holds, L"log record " + code + (text.empty() ? L"" : L" with \"" + text + L"\""),
-                    std::to_wstring(files) + L" log file(s) of " + pattern + L" without it");
+                    std::to_wstring(files.size()) + L" log file(s) of " + pattern + L" without it");
     };
     expectations_[L"env"] = [this](Line& line) {
         std::wstring name = line.Word();
@@ -491,8 +540,9 @@ bool Scenario::RunLine(const std::wstring& text, const std::wstring& file, int n
         if (line.AtEnd()) return true;
         std::wstring rest = trim(text);
         if (rest[0] == L'#') return true;
-        Say(L"> " + rest);
         std::wstring name = line.Word();
+        // An echo's text is its own record of the line.
+        if (name != L"echo") Say(L"> " + rest);
         auto found = commands_.find(name);
         if (found == commands_.end()) Fail(L"unknown command \"" + name + L"\"");
         int before = failures_;

@@ -16,6 +16,7 @@ public:
     Line(std::wstring text, std::wstring file, int number) : text_(std::move(text)), file_(std::move(file)), number_(number) {}
     bool AtEnd();
     std::wstring Word();       // the next word; raises when there is none
+    std::wstring Peek();       // the next word without taking it; empty at the end
     std::wstring Rest();       // the rest of the line, blanks around it removed
     void Expect(const wchar_t* word);  // the next word must be this one
     long long Number();        // the next word as a decimal number
