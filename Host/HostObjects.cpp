@@ -371,13 +371,18 @@ INT_PTR CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     case WM_COMMAND:
         if (page) {
             long handled = 0;
-            if (SUCCEEDED(page->Command(long(wParam), long(lParam), &handled)) && handled) return TRUE;
+            // The interface carries both parameters as 32-bit longs: a command id and a control's
+            // window handle, which is 32-bit significant on both architectures.
+            if (SUCCEEDED(page->Command(long(wParam), HandleToLong(reinterpret_cast<HWND>(lParam)), &handled)) && handled)
+                return TRUE;
         }
         return FALSE;
     case WM_HELP:
         if (page) {
             long handled = 0;
-            page->Help(long(lParam), &handled);
+            // The help request is a HELPINFO pointer in a 32-bit long, as the host passes it; on the
+            // 64-bit twin only a block below 4 GB survives the trip.
+            page->Help(PtrToLong(reinterpret_cast<void*>(lParam)), &handled);
             return TRUE;
         }
         return FALSE;
@@ -403,6 +408,13 @@ STDMETHODIMP ControlPanel::AddPage(IDispatch* page, BSTR modulePath, BSTR templa
     if (!frame_)
         frame_ = CreateWindowExW(0, L"STATIC", L"TallySim control panel", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                                  CW_USEDEFAULT, CW_USEDEFAULT, 640, 480, nullptr, nullptr, nullptr, nullptr);
+    if (!frame_) {
+        // Without a display no window can be made; say so rather than fail on the page's child style.
+        DWORD error = GetLastError();
+        host_->transcript.Add(L"host", L"control panel window not made (error " + std::to_wstring(error) +
+                                           L"; is there a display?)");
+        return HRESULT_FROM_WIN32(error ? error : ERROR_INVALID_WINDOW_HANDLE);
+    }
     HWND window = CreateDialogParamW(module, Text(templateName).c_str(), frame_, PageProc, LPARAM(typed));
     if (!window) {
         DWORD error = GetLastError();
@@ -412,7 +424,7 @@ STDMETHODIMP ControlPanel::AddPage(IDispatch* page, BSTR modulePath, BSTR templa
     }
     pages_.push_back({owned, window});
     long accepted = 0;
-    HRESULT hr = typed->SetPageWindow(long(LONG_PTR(window)), &accepted);
+    HRESULT hr = typed->SetPageWindow(HandleToLong(window), &accepted);
     if (FAILED(hr))
         host_->RecordPluginFailure(L"SetPageWindow", hr);
     else

@@ -1,4 +1,4 @@
-# Cross build for 32-bit Windows with the posix thread model of mingw-w64.
+# Cross build of the product: 32-bit Windows, posix threads.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TOOL_PREFIX i686-w64-mingw32)

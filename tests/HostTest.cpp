@@ -200,7 +200,7 @@ TEST_F(Currency, CodeSuffixAndSubstitution) {
 class RecordingPage : public PaylantraObject2<IPaylantraControlPage> {
 public:
     STDMETHODIMP SetPageWindow(long window, long* accepted) override {
-        window_ = HWND(LONG_PTR(window));
+        window_ = static_cast<HWND>(LongToHandle(window));
         *accepted = 1;
         return S_OK;
     }
