@@ -278,15 +278,10 @@ STDMETHODIMP CashSession::Point::GetConnectionPointContainer(IConnectionPointCon
 
 CashSession::CashSession(Terminal* host)
     : HostObject(host), point_(std::make_unique<Point>(this)), container_(std::make_unique<Container>(this)) {
-    Expose(IID_IConnectionPointContainer);
+    Serve(IID_IConnectionPointContainer, container_.get());
 }
 
 CashSession::~CashSession() = default;
-
-IUnknown* CashSession::Answer(REFIID riid) {
-    if (IsEqualIID(riid, IID_IConnectionPointContainer)) return container_.get();
-    return HostObject::Answer(riid);
-}
 
 STDMETHODIMP CashSession::GetBillCount(long* count) {
     if (!count) return E_POINTER;

@@ -130,7 +130,6 @@ public:
     void DropSinks();  // the session is over: every sink is released
 
 protected:
-    IUnknown* Answer(REFIID riid) override;
 
 private:
     class Point;

@@ -1,7 +1,7 @@
 // The template processor: a single-pass scanner over the template language with variable scopes,
 // name handlers by prefix, blocks and field formatting. One processor per generated text.
 #pragma once
-#include "Framework/AppLog.h"
+#include "AppLog/AppLog.h"
 #include "Framework/Exceptions.h"
 #include "Framework/Registry.h"
 #include "Framework/Text.h"

@@ -1,5 +1,5 @@
 #include "PLLib/PLLib.h"
-#include "Plugin/Config.h"
+#include "PLLib/HostKeys.h"
 #include "PLLib/PluginPaths.h"
 #include "Framework/Exceptions.h"
 #include "Framework/Paths.h"
@@ -15,7 +15,7 @@ std::wstring ReadText(HKEY root, const wchar_t* key, const wchar_t* name) {
 
 // A host folder value: relative folders lie under the root folder.
 std::string HostFolder(std::wstring folder, const wchar_t* machineValue, const wchar_t* fallback) {
-    if (folder.empty()) folder = ReadText(HKEY_LOCAL_MACHINE, Plugin::kHostKey, machineValue);
+    if (folder.empty()) folder = ReadText(HKEY_LOCAL_MACHINE, PLLib::kHostKey, machineValue);
     if (folder.empty()) folder = fallback;
     std::string path = Narrow(folder);
     if (!IsAbsolutePath(path)) path = RootPath() + path;
@@ -25,12 +25,12 @@ std::string HostFolder(std::wstring folder, const wchar_t* machineValue, const w
 }  // namespace
 
 std::string RootPath() {
-    std::wstring root = ReadText(HKEY_LOCAL_MACHINE, Plugin::kHostKey, L"Root Path");
+    std::wstring root = ReadText(HKEY_LOCAL_MACHINE, PLLib::kHostKey, L"Root Path");
     return root.empty() ? std::string() : MakePathSpec(Narrow(root));
 }
 
 std::string PrintTemplatesPath() {
-    return HostFolder(ReadText(HKEY_CURRENT_USER, Plugin::kHostUIKey, L"PrintTemplateDir"), L"PrintTemplates",
+    return HostFolder(ReadText(HKEY_CURRENT_USER, PLLib::kHostUIKey, L"PrintTemplateDir"), L"PrintTemplates",
                       L"PrintTemplates");
 }
 std::string LogRootPath() { return HostFolder({}, L"Log Root", L"Logs"); }
@@ -41,7 +41,7 @@ std::string PluginHtmlPath() { return MakePathSpec(LocalHtmlPath() + "Tallymark"
 std::string PluginTemplatePath() { return MakePathSpec(PrintTemplatesPath() + "Tallymark"); }
 
 std::wstring TemplateFilePath(const std::wstring& name) {
-    std::wstring file = ReadText(HKEY_LOCAL_MACHINE, Plugin::kPrintTemplatesKey, name.c_str());
+    std::wstring file = ReadText(HKEY_LOCAL_MACHINE, PLLib::kPrintTemplatesKey, name.c_str());
     if (file.empty()) file = AddDefaultExt(name, std::wstring(L".TXT"));
     if (!IsAbsolutePath(file)) file = Widen(PluginTemplatePath()) + file;
     return file;

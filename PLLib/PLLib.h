@@ -1,7 +1,7 @@
 // Host support: template and text files, the host's folder settings, log helpers, help paths.
 // Narrow paths and texts are in the ANSI code page.
 #pragma once
-#include "Framework/AppLog.h"
+#include "AppLog/AppLog.h"
 #include "Framework/RealTime.h"
 #include <windows.h>
 #include <string>

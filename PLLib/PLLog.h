@@ -1,6 +1,6 @@
 // The template error log: a log file whose path is a template dated with the current local day.
 #pragma once
-#include "Framework/AppLog.h"
+#include "AppLog/AppLog.h"
 #include <string>
 
 class PLLog : public AppLog {

@@ -3,8 +3,6 @@
 
 namespace {
 
-constexpr WORD kFrameworkErrorCode = 59999;
-
 void Fill(EXCEPINFO* info, WORD code, const std::wstring& source, const std::wstring& description) {
     if (!info) return;
     *info = EXCEPINFO{};

@@ -6,7 +6,6 @@ namespace {
 thread_local std::exception_ptr t_kept;
 
 // Framework and unknown errors carry this code in EXCEPINFO::wCode.
-constexpr WORD kFrameworkErrorCode = 59999;
 
 void RecordErrorInfo(const std::wstring& description, const std::wstring& source, DWORD helpContext) noexcept {
     ICreateErrorInfo* create = nullptr;

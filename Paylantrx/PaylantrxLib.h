@@ -57,6 +57,8 @@ private:
 
 // The source every error of the plugin carries.
 inline constexpr const wchar_t* kPaylantraErrorSource = L"Velmor Paylantra";
+// The error code of framework and unknown exceptions, in EXCEPINFO and in the error information.
+inline constexpr WORD kFrameworkErrorCode = 59999;
 
 // The error frame of one COM method. Begin opens it; inside the method's catch handlers the
 // matching PaylantraFrameException records the error information (SetErrorInfo, source

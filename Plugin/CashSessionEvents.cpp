@@ -10,9 +10,6 @@ namespace {
 
 const char kSource[] = "Plugin/CashSessionEvents";
 
-template <class Body> HRESULT Guard(const char* signature, int line, Body&& body) {
-    return PaylantraGuard(signature, kSource, line, std::forward<Body>(body));
-}
 
 // A value that does not convert must not turn a diagnostic into a failed event.
 std::wstring TraceText(const VARIANT& value) {
@@ -54,26 +51,26 @@ void CashSessionEvents::Trace(const wchar_t* signature, std::initializer_list<Tr
 }
 
 STDMETHODIMP CashSessionEvents::OnActive(VARIANT, VARIANT active) {
-    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] {
+    return PAYLANTRA_METHOD(kSource, [&] {
         Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnActive(VARIANT, VARIANT)", {{L", Active:", &active}});
     });
 }
 
 STDMETHODIMP CashSessionEvents::OnBillRange(VARIANT, VARIANT minBill, VARIANT maxBill) {
-    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] {
+    return PAYLANTRA_METHOD(kSource, [&] {
         Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnBillRange(VARIANT, VARIANT, VARIANT)",
               {{L", MinBill:", &minBill}, {L", MaxBill:", &maxBill}});
     });
 }
 
 STDMETHODIMP CashSessionEvents::OnBillCount(VARIANT, VARIANT count) {
-    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] {
+    return PAYLANTRA_METHOD(kSource, [&] {
         Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnBillCount(VARIANT, VARIANT)", {{L", BillCount:", &count}});
     });
 }
 
 STDMETHODIMP CashSessionEvents::OnAccept(VARIANT, VARIANT bill) {
-    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] {
+    return PAYLANTRA_METHOD(kSource, [&] {
         Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnAccept(VARIANT, VARIANT)", {{L", Bill:", &bill}});
         IDispatch* object = Variant(bill).ToDispatch();
         if (!object) CoCallEx(E_INVALIDARG, AppFrame::CodeModule(), kSource, __LINE__);
@@ -90,7 +87,7 @@ STDMETHODIMP CashSessionEvents::OnAccept(VARIANT, VARIANT bill) {
 }
 
 STDMETHODIMP CashSessionEvents::OnDetect(VARIANT, VARIANT bill) {
-    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] {
+    return PAYLANTRA_METHOD(kSource, [&] {
         Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnDetect(VARIANT, VARIANT)", {{L", Bill:", &bill}});
         return S_FALSE;
     });
@@ -98,22 +95,22 @@ STDMETHODIMP CashSessionEvents::OnDetect(VARIANT, VARIANT bill) {
 
 STDMETHODIMP CashSessionEvents::OnReject(VARIANT) {
     // Whatever the trace fails with is recorded for the caller, yet the event itself succeeds.
-    Guard(__PRETTY_FUNCTION__, __LINE__, [&] { Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnReject(VARIANT)"); });
+    PAYLANTRA_METHOD(kSource, [&] { Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnReject(VARIANT)"); });
     return S_OK;
 }
 
 STDMETHODIMP CashSessionEvents::OnTimeout(VARIANT, VARIANT timeout) {
-    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] {
+    return PAYLANTRA_METHOD(kSource, [&] {
         Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnTimeout(VARIANT, VARIANT)", {{L", Timeout:", &timeout}});
     });
 }
 
 STDMETHODIMP CashSessionEvents::OnCancel(VARIANT) {
-    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] { Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnCancel(VARIANT)"); });
+    return PAYLANTRA_METHOD(kSource, [&] { Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnCancel(VARIANT)"); });
 }
 
 STDMETHODIMP CashSessionEvents::OnFailure(VARIANT) {
-    return Guard(__PRETTY_FUNCTION__, __LINE__, [&] { Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnFailure(VARIANT)"); });
+    return PAYLANTRA_METHOD(kSource, [&] { Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnFailure(VARIANT)"); });
 }
 
 }  // namespace Plugin

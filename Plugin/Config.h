@@ -1,14 +1,19 @@
 // Where the plugin keeps its configuration, and the two ways of reading a setting.
 #pragma once
 #include "Framework/Registry.h"
+#include "PLLib/HostKeys.h"
 #include <string>
 
 namespace Plugin {
 
 // Key paths. The plugin key exists in both trees: the machine tree holds shared settings and
 // state, the user tree per-user overrides, running numbers and diagnostic switches.
-inline constexpr wchar_t kHostKey[] = L"Software\\Velmor\\Paylantra";
-inline constexpr wchar_t kPluginKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark";
+using PLLib::kCashSettingsKey;
+using PLLib::kHostKey;
+using PLLib::kHostUIKey;
+using PLLib::kHostURLKey;
+using PLLib::kPluginKey;
+using PLLib::kPrintTemplatesKey;
 inline constexpr wchar_t kControlPluginKey[] = L"Software\\Velmor\\Paylantra\\Control Plugins\\Tallymark";
 inline constexpr wchar_t kOptionsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Options";
 inline constexpr wchar_t kOptionsAlertEventsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Options\\Alert Events";
@@ -19,15 +24,11 @@ inline constexpr wchar_t kCollectKey[] = L"Software\\Velmor\\Paylantra\\Plugins\
 inline constexpr wchar_t kBillCountersKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Bill Counters";
 inline constexpr wchar_t kCounterLimitsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Counter Limits";
 inline constexpr wchar_t kAlertsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Alerts";
-inline constexpr wchar_t kPrintTemplatesKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Print Templates";
 inline constexpr wchar_t kDebugKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Debug";
 inline constexpr wchar_t kDebugCollectKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Debug\\Collect";
 inline constexpr wchar_t kDebugReportKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Debug\\Report";
 inline constexpr wchar_t kDebugAlertKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Debug\\Alert";
 inline constexpr wchar_t kDebugMacroKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Debug\\Macro";
-inline constexpr wchar_t kCashSettingsKey[] = L"Software\\Velmor\\Paylantra\\Cash Settings";
-inline constexpr wchar_t kHostUIKey[] = L"Software\\Velmor\\Paylantra\\UI";
-inline constexpr wchar_t kHostURLKey[] = L"Software\\Velmor\\Paylantra\\URL";
 
 // One key. A null key, a missing value and a value of another type all give the default.
 std::wstring ReadSetting(HKEY key, const wchar_t* name, const std::wstring& defaultValue);

@@ -1,6 +1,6 @@
 // The daily operation log: one file per calendar day, one numbered and coded record per step.
 #pragma once
-#include "Framework/AppLog.h"
+#include "AppLog/AppLog.h"
 #include "Framework/RealTime.h"
 #include <functional>
 #include <memory>

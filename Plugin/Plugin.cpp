@@ -8,6 +8,7 @@
 #include "Plugin/Config.h"
 #include "Plugin/Extenders.h"
 #include "xdk/Source/Paylantra/PLClient.h"
+#include "PluginVersion.h"
 #include <cstdlib>
 
 using PLXDK::Paylantra::PLClient;
@@ -18,7 +19,7 @@ namespace {
 
 const char kSource[] = "Plugin/Plugin";
 
-void PublishInstalled(bool installed) { _putenv(installed ? "Tallymark.Installed=1.2.0" : "Tallymark.Installed="); }
+void PublishInstalled(bool installed) { _putenv(installed ? "Tallymark.Installed=" TALLYMARK_VERSION_TEXT : "Tallymark.Installed="); }
 
 DWORD ReadFlag(HKEY root, bool create, REGSAM access, const wchar_t* name) {
     RegKey key(root, kPluginKey, create, access);

@@ -4,6 +4,7 @@
 #include "Plugin/CashSessionEvents.h"
 #include "Plugin/Config.h"
 #include "Plugin/Extenders.h"
+#include "PluginVersion.h"
 #include <algorithm>
 
 namespace Plugin {
@@ -31,10 +32,6 @@ TerminalExtender* g_current = nullptr;
 
 void Check(HRESULT hr, int line) { CoCallEx(hr, AppFrame::CodeModule(), kSource, line); }
 
-template <class Body> HRESULT Guard(const char* signature, int line, Body&& body) {
-    return PaylantraGuard(signature, kSource, line, std::forward<Body>(body));
-}
-#define EXTENDER_METHOD(body) Guard(__PRETTY_FUNCTION__, __LINE__, (body))
 
 std::wstring Text(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
 
@@ -58,6 +55,9 @@ TerminalExtender::TerminalExtender(IPaylantraTerminal* terminal, Clock clock)
       debugKey_(HKEY_CURRENT_USER, kDebugKey, false, kRegReadAccess),
       log_(std::move(clock)),
       counters_(log_, [this](const CounterValues& values, const std::wstring& range) { CheckCounterLimits(values, range); }) {
+    // The host holds the extender through the first version of its interface.
+    Serve(IID_IPaylantraTerminalExtender, static_cast<IPaylantraTerminalExtender2*>(this));
+    Serve(IID_ITallymarkTerminalExtender, static_cast<IPaylantraTerminalExtender2*>(this));
     g_current = this;
     try {
         terminal_.GetApplication()->WithdrawFailure(CoString(kCollectRequest));
@@ -99,12 +99,6 @@ TerminalExtender::~TerminalExtender() {
 
 TerminalExtender* TerminalExtender::Current() { return g_current; }
 
-IUnknown* TerminalExtender::Answer(REFIID riid) {
-    if (IsEqualIID(riid, IID_IPaylantraTerminalExtender) || IsEqualIID(riid, IID_ITallymarkTerminalExtender))
-        return static_cast<IPaylantraTerminalExtender2*>(this);
-    return PaylantraObject2::Answer(riid);
-}
-
 void TerminalExtender::StartDayTimer(UINT period) {
     auto timer = std::make_unique<DayTimer>();
     timer->id = SetTimer(nullptr, 0, period, &TerminalExtender::DayTimerProc);
@@ -139,7 +133,7 @@ void TerminalExtender::DayTick() {
 bool TerminalExtender::CollectEnabled() const { return PluginOptions(kOptionsKey).Read(L"Collect Enabled", false); }
 
 STDMETHODIMP TerminalExtender::OnStart(IDispatch*) {
-    return EXTENDER_METHOD([&] {
+    return PAYLANTRA_METHOD(kSource, [&] {
         startRecord_ = ResetCounter(L"App");
         counters_.Refresh();
         RaiseAlert(L"Startup", &startRecord_);
@@ -147,7 +141,7 @@ STDMETHODIMP TerminalExtender::OnStart(IDispatch*) {
 }
 
 STDMETHODIMP TerminalExtender::OnExit(IDispatch*) {
-    return EXTENDER_METHOD([&] {
+    return PAYLANTRA_METHOD(kSource, [&] {
         RunReportAndAlert(ReportSteps::Exit, startRecord_);
         counters_.Refresh();
         counters_.CheckLimitsWithCurrent();
@@ -155,12 +149,12 @@ STDMETHODIMP TerminalExtender::OnExit(IDispatch*) {
 }
 
 STDMETHODIMP TerminalExtender::OnEvent(IDispatch*, BSTR name) {
-    return EXTENDER_METHOD([&] { HandleEvent(Text(name)); });
+    return PAYLANTRA_METHOD(kSource, [&] { HandleEvent(Text(name)); });
 }
 
 void TerminalExtender::HandleEvent(const std::wstring& name) {
     if (EqualNoCase(name, L"Poll")) {
-        DebugMessage(nullptr, L"Terminal event " + name, L"Velmor Paylantra Tallymark plugin v.1.2.0");
+        DebugMessage(nullptr, L"Terminal event " + name, L"Velmor Paylantra Tallymark plugin v." TALLYMARK_VERSION_TEXT);
     } else if (EqualNoCase(name, L"Tallymark.OnCashSession")) {
         StartCashSession();
     } else if (EqualNoCase(name, L"Tallymark.OnCashClose")) {
@@ -219,7 +213,7 @@ void TerminalExtender::CloseCashSession() {
 }
 
 STDMETHODIMP TerminalExtender::OnTerminalFailure(IDispatch*, BSTR name, long set) {
-    return EXTENDER_METHOD([&] {
+    return PAYLANTRA_METHOD(kSource, [&] {
         keystringW failure(Text(name));
         size_t before = failures_.size();
         auto it = std::lower_bound(failures_.begin(), failures_.end(), failure);
@@ -235,7 +229,7 @@ STDMETHODIMP TerminalExtender::OnTerminalFailure(IDispatch*, BSTR name, long set
 }
 
 STDMETHODIMP TerminalExtender::OnStackerRemoved(IDispatch* session) {
-    return EXTENDER_METHOD([&] {
+    return PAYLANTRA_METHOD(kSource, [&] {
         log_.Write(LogEvent::StackerDisposed, std::wstring(L"стекер удалён"));
         if (!CollectEnabled()) return;
         co<IPaylantraSession> host(session);
@@ -252,7 +246,7 @@ STDMETHODIMP TerminalExtender::OnStackerRemoved(IDispatch* session) {
 }
 
 STDMETHODIMP TerminalExtender::OnStackerInstalled(IDispatch*) {
-    return EXTENDER_METHOD([&] {
+    return PAYLANTRA_METHOD(kSource, [&] {
         log_.Write(LogEvent::StackerInstalled, std::wstring(L"стекер установлен"));
         ReportWithReset(ReportSteps::Stacker);
         if (!CollectEnabled()) return;
@@ -263,14 +257,14 @@ STDMETHODIMP TerminalExtender::OnStackerInstalled(IDispatch*) {
 }
 
 STDMETHODIMP TerminalExtender::OnZReportReady(IDispatch* session) {
-    return EXTENDER_METHOD([&]() -> HRESULT {
+    return PAYLANTRA_METHOD(kSource, [&]() -> HRESULT {
         co<IPaylantraSession> host(session);
         return host ? host->Event(CoString(L"Tallymark.ZReport.Ready")) : E_POINTER;
     });
 }
 
 STDMETHODIMP TerminalExtender::OnZReportDone(IDispatch* session) {
-    return EXTENDER_METHOD([&]() -> HRESULT {
+    return PAYLANTRA_METHOD(kSource, [&]() -> HRESULT {
         co<IPaylantraSession> host(session);
         return host ? host->Event(CoString(L"Tallymark.ZReport.Done")) : E_POINTER;
     });

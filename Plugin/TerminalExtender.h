@@ -81,7 +81,6 @@ public:
     RealTime PrevCollectTime() const { return prevCollectTime_; }
 
 protected:
-    IUnknown* Answer(REFIID riid) override;
 
 private:
     struct DayTimer;

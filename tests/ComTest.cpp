@@ -7,6 +7,7 @@
 #include "Host/PluginHost.h"
 #include "Plugin/Config.h"
 #include "tests/RegistryFixture.h"
+#include "PluginVersion.h"
 #include <gtest/gtest.h>
 #include <objsafe.h>
 #include <stdexcept>
@@ -133,6 +134,25 @@ TEST_F(PluginDll, ObjectAnswersItsInterfacesAndHelpers) {
     EXPECT_EQ(E_NOINTERFACE, safety->GetInterfaceSafetyOptions(IID_IPaylantraControlPlugin, &supported, &enabled));
 }
 
+TEST_F(PluginDll, TerminalExtenderServesEveryInterfaceWithErrorInfo) {
+    co<IPaylantraPlugin> plugin = module_.CreatePlugin();
+    ASSERT_EQ(S_OK, plugin->Attach(host_.Object()));
+    ASSERT_EQ(1u, host_.Extenders().Items().size());
+    IUnknown* extender = host_.Extenders().Items()[0].Get();
+    co<ISupportErrorInfo> errorInfo(extender);
+    ASSERT_TRUE(errorInfo);
+    // The host holds the extender through its first interface: errors on it must carry their text.
+    for (const IID* iid : {&IID_IDispatch, &IID_IPaylantraTerminalExtender, &IID_IPaylantraTerminalExtender2,
+                           &IID_ITallymarkTerminalExtender}) {
+        IUnknown* found = nullptr;
+        EXPECT_EQ(S_OK, extender->QueryInterface(*iid, reinterpret_cast<void**>(&found)));
+        if (found) found->Release();
+        EXPECT_EQ(S_OK, errorInfo->InterfaceSupportsErrorInfo(*iid));
+    }
+    EXPECT_EQ(S_FALSE, errorInfo->InterfaceSupportsErrorInfo(IID_IPaylantraPlugin));
+    host_.ReleaseExtenders();
+}
+
 TEST_F(PluginDll, AttachByNameAttachesAndPublishesTheVersion) {
     co<IPaylantraPlugin> plugin = module_.CreatePlugin();
     UINT count = 0;
@@ -141,7 +161,7 @@ TEST_F(PluginDll, AttachByNameAttachesAndPublishesTheVersion) {
     Excep call;
     InvokeByName(plugin.Get(), L"Attach", host_.Object(), call);
     EXPECT_EQ(S_OK, call.hr) << call.Description();
-    EXPECT_EQ(L"1.2.0", Env(L"Tallymark.Installed"));
+    EXPECT_EQ(L"" TALLYMARK_VERSION_TEXT, Env(L"Tallymark.Installed"));
     EXPECT_EQ(1u, host_.Extenders().Items().size());
     host_.ReleaseExtenders();
 }
@@ -160,7 +180,7 @@ TEST_F(PluginDll, AttachControlPublishesFromDisabledAndReleaseClears) {
     struct Case {
         DWORD disabled, controlDisabled;
         const wchar_t* installed;
-    } cases[] = {{0, 0, L"1.2.0"}, {1, 0, L""}, {0, 1, L"1.2.0"}, {1, 1, L""}};
+    } cases[] = {{0, 0, L"" TALLYMARK_VERSION_TEXT}, {1, 0, L""}, {0, 1, L"" TALLYMARK_VERSION_TEXT}, {1, 1, L""}};
     for (const Case& c : cases) {
         RegKey(HKEY_LOCAL_MACHINE, Plugin::kPluginKey, true, kRegWriteAccess)[L"Disabled"] = c.disabled;
         RegKey(HKEY_CURRENT_USER, Plugin::kPluginKey, true, kRegWriteAccess)[L"Control Disabled"] = c.controlDisabled;

@@ -1,4 +1,4 @@
-#include "Framework/AppLog.h"
+#include "AppLog/AppLog.h"
 #include "Framework/Com.h"
 #include "Framework/Exceptions.h"
 #include "Framework/Numbers.h"

@@ -3,6 +3,7 @@
 #pragma once
 #include "Paylantrx/PaylantrxLib.h"
 #include <windows.h>
+#include <vector>
 
 namespace AppFrame {
 
@@ -86,8 +87,9 @@ private:
     ITypeInfo* typeInfo_;
 };
 
-// The object base proper. Subclasses that answer further interfaces override Answer and declare
-// them with Expose.
+// The object base proper. Every interface that a class serves beyond IUnknown is one entry of its
+// interface table, made in its constructor with Serve: the table answers QueryInterface and
+// declares the interface safe and with error information, so the two can never disagree.
 template <class I>
 class PaylantraObject2 : public IDispatchType<I> {
 public:
@@ -96,24 +98,35 @@ public:
     PaylantraObject2() : PaylantraObject2(GetPaylantrxTypeInfo(__uuidof(I))) {}
     explicit PaylantraObject2(ITypeInfo* typeInfo)
         : IDispatchType<I>(typeInfo), safety_(static_cast<I*>(this)), errorInfo_(static_cast<I*>(this)) {
-        Expose(IID_IDispatch);
-        Expose(__uuidof(I));
+        Serve(IID_IDispatch, static_cast<I*>(this));
+        Serve(__uuidof(I), static_cast<I*>(this));
     }
 
 protected:
-    IUnknown* Answer(REFIID riid) override {
-        if (IsEqualIID(riid, IID_IObjectSafety)) return &safety_;
-        if (IsEqualIID(riid, IID_ISupportErrorInfo)) return &errorInfo_;
-        return IDispatchType<I>::Answer(riid);
-    }
-    // Declares an interface safe for untrusted callers and data, with error information.
-    void Expose(REFIID riid) {
+    // Adds riid to the interface table, answered by `answer` (a part of this object).
+    void Serve(REFIID riid, IUnknown* answer) {
+        interfaces_.push_back({riid, answer});
         safety_.SetInterfaceSafetyOptions(riid, INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA,
                                           INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA);
         errorInfo_.Add(riid);
     }
 
 private:
+    // The helpers answer for themselves and are no entries of the table.
+    IUnknown* Answer(REFIID riid) final {
+        if (IsEqualIID(riid, IID_IUnknown)) return static_cast<I*>(this);
+        if (IsEqualIID(riid, IID_IObjectSafety)) return &safety_;
+        if (IsEqualIID(riid, IID_ISupportErrorInfo)) return &errorInfo_;
+        for (const Entry& entry : interfaces_)
+            if (IsEqualIID(riid, entry.iid)) return entry.answer;
+        return nullptr;
+    }
+
+    struct Entry {
+        IID iid;
+        IUnknown* answer;
+    };
+    std::vector<Entry> interfaces_;
     ObjectSafety2 safety_;
     SupportErrorInfo errorInfo_;
 };

@@ -1,4 +1,4 @@
-#include "Framework/AppLog.h"
+#include "AppLog/AppLog.h"
 #include "Framework/Paths.h"
 #include "Framework/RealTime.h"
 #include "Framework/Text.h"
