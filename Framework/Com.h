@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// The text of a BSTR argument; null is the empty text.
+inline std::wstring BstrText(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
+
 class CoString {
 public:
     CoString() = default;

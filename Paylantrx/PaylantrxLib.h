@@ -106,7 +106,7 @@ HRESULT PaylantraGuard(const char* signature, const char* file, int line, Body&&
     PaylantraFrameEnd(frame);
     return hr;
 }
-#define PAYLANTRA_METHOD(file, body) PaylantraGuard(__PRETTY_FUNCTION__, (file), __LINE__, (body))
+#define PAYLANTRA_METHOD(file, ...) PaylantraGuard(__PRETTY_FUNCTION__, (file), __LINE__, __VA_ARGS__)
 
 // Invoke through the type information, mapping whatever the method failed with into EXCEPINFO and
 // DISP_E_EXCEPTION by the kind of the exception it kept (or the error information it left).

@@ -3,6 +3,7 @@
 #include "Framework/Messages.h"
 #include "Plugin/CashSessionEvents.h"
 #include "Plugin/Config.h"
+#include "Plugin/Reports.h"
 #include "Plugin/Extenders.h"
 #include "PluginVersion.h"
 #include <algorithm>
@@ -18,6 +19,7 @@ const ReportStep Stacker{L"Stacker", L"Stacker", L"Stacker", L"", L"Stacker Repo
 const ReportStep NextDay{L"Today", L"NextDay", L"Today", L"", L"Daily Report Template", L"", L"о смене текущей даты"};
 const ReportStep ZReport{L"ZReport", L"ZReport", L"ZReport", L"ZReport", L"ZReport Report Template", L"zreport.report", L""};
 const ReportStep Payment{nullptr, L"Payment", L"Payment", L"", L"Payment Report Template", L"", L"о приёме платежа"};
+const ReportStep SessionFinish{nullptr, L"SessionFinish", L"Session", L"", L"Session Finish Report Template", L"", L""};
 const ReportStep Collect{nullptr, L"Collect", L"collect", L"Collect", L"Collect Report Template", L"collect.report", L"об инкассации"};
 }  // namespace ReportSteps
 
@@ -33,7 +35,6 @@ TerminalExtender* g_current = nullptr;
 void Check(HRESULT hr, int line) { CoCallEx(hr, AppFrame::CodeModule(), kSource, line); }
 
 
-std::wstring Text(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
 
 RealTime ScanUtc(const std::optional<std::wstring>& text) {
     RealTime time;
@@ -142,14 +143,14 @@ STDMETHODIMP TerminalExtender::OnStart(IDispatch*) {
 
 STDMETHODIMP TerminalExtender::OnExit(IDispatch*) {
     return PAYLANTRA_METHOD(kSource, [&] {
-        RunReportAndAlert(ReportSteps::Exit, startRecord_);
+        ReportPeriod(ReportSteps::Exit, startRecord_);
         counters_.Refresh();
         counters_.CheckLimitsWithCurrent();
     });
 }
 
 STDMETHODIMP TerminalExtender::OnEvent(IDispatch*, BSTR name) {
-    return PAYLANTRA_METHOD(kSource, [&] { HandleEvent(Text(name)); });
+    return PAYLANTRA_METHOD(kSource, [&] { HandleEvent(BstrText(name)); });
 }
 
 void TerminalExtender::HandleEvent(const std::wstring& name) {
@@ -207,14 +208,14 @@ void TerminalExtender::CloseCashSession() {
         DWORD next = number.Int().value_or(0) + 1;
         number = next;
         paymentRecord_.number = next;
-        RunReportAndAlert(ReportSteps::Payment, paymentRecord_);
+        ReportPeriod(ReportSteps::Payment, paymentRecord_);
     }
     counters_.Refresh();
 }
 
 STDMETHODIMP TerminalExtender::OnTerminalFailure(IDispatch*, BSTR name, long set) {
     return PAYLANTRA_METHOD(kSource, [&] {
-        keystringW failure(Text(name));
+        keystringW failure(BstrText(name));
         size_t before = failures_.size();
         auto it = std::lower_bound(failures_.begin(), failures_.end(), failure);
         bool present = it != failures_.end() && *it == failure;
@@ -237,7 +238,7 @@ STDMETHODIMP TerminalExtender::OnStackerRemoved(IDispatch* session) {
         RaiseAlert(L"NoStacker", nullptr);
         stackerRemoved_ = true;
         if (collectionOpen_) {
-            CollectionStep(CollectionEvent::PublishStackerState);
+            PublishStackerState();
         } else if (PluginOptions(kOptionsKey).Read(L"Collect AutoNavigate", true)) {
             collectionDone_ = collectionCancelled_ = closeRequested_ = false;
             terminal_.Navigate(L"Paylantra:collect");
@@ -251,7 +252,7 @@ STDMETHODIMP TerminalExtender::OnStackerInstalled(IDispatch*) {
         ReportWithReset(ReportSteps::Stacker);
         if (!CollectEnabled()) return;
         stackerRemoved_ = false;
-        CollectionStep(CollectionEvent::PublishStackerState);
+        PublishStackerState();
         CollectionStep(CollectionEvent::TryFinish);
     });
 }
@@ -285,15 +286,23 @@ ResetInfo TerminalExtender::ResetCounter(const std::wstring& counter) { return c
 void TerminalExtender::ReportWithReset(const ReportStep& step) {
     if (!step.resetFirst) throw InternalError("ReportWithReset: the report step names no counter to reset");
     ResetInfo info = ResetCounter(step.resetFirst);
-    RunReportAndAlert(step, info);
+    ReportPeriod(step, info);
     counters_.Refresh();
 }
 
-// The report file and the alert of one row arrive with the report and alert side.
-void TerminalExtender::RunReportAndAlert(const ReportStep&, const ResetInfo&) {}
+// The report file of the period arrives with the report side; its alert is sent whatever happens
+// to the file.
+void TerminalExtender::ReportPeriod(const ReportStep& step, const ResetInfo& info) {
+    TextParams params = ReportParams(info);
+    alerts_.RaiseEventAlert(step.alert, &params);
+}
 
-// Alerts arrive with the alert side; `dates` gives the report date-time parameters.
-void TerminalExtender::RaiseAlert(const wchar_t*, const ResetInfo*) {}
+// `dates`, when given, are the report date-time parameters of the alert.
+void TerminalExtender::RaiseAlert(const wchar_t* alert, const ResetInfo* dates) {
+    TextParams params;
+    if (dates) params = ReportParams(*dates);
+    alerts_.RaiseEventAlert(alert, &params);
+}
 
 // The limit entries arrive with the counter-limit side.
 void TerminalExtender::CheckCounterLimits(const CounterValues&, const std::wstring&) {}

@@ -4,8 +4,11 @@
 #pragma once
 #include "AppFrame/Include/PaylantraObject.h"
 #include "Framework/Registry.h"
+#include "Plugin/Alerts.h"
 #include "Plugin/BillCounters.h"
+#include "Plugin/Collection.h"
 #include "Plugin/PLLog.h"
+#include "Plugin/PrintTexts.h"
 #include "xdk/Source/Paylantra/PLClient.h"
 #include <atomic>
 #include <memory>
@@ -30,7 +33,7 @@ struct ReportStep {
 };
 
 namespace ReportSteps {
-extern const ReportStep Exit, Stacker, NextDay, ZReport, Payment, Collect;
+extern const ReportStep Exit, Stacker, NextDay, ZReport, Payment, SessionFinish, Collect;
 }
 
 // What the collection workflow is asked to do from the terminal side.
@@ -65,6 +68,15 @@ public:
     void RefreshPublishedValues() { counters_.Refresh(); }
     BillSet LoadCounter(const std::wstring& counter) const { return CounterStore::Load(counter); }
     void WriteLog(LogEvent event, const std::string& description) { log_.Write(event, description); }
+    // The report-and-alert step of a counting period.
+    void ReportPeriod(const ReportStep& step, const ResetInfo& info);
+    void PublishStackerState() { collection_.PublishStackerState(stackerRemoved_); }
+    // Reports the framework exception being handled as a collection error; true when handled.
+    bool ReportCollectionException() { return collection_.ReportException(); }
+    // The moment the open collection was carried out; empty at all other times.
+    RealTime CollectionTime() const { return collectTime_; }
+    Alerts& AlertSender() { return alerts_; }
+    PrintTexts& Printing() { return printTexts_; }
 
     PLXDK::Paylantra::PLClient& Terminal() { return terminal_; }
     const RegKey& DebugKey() const { return debugKey_; }
@@ -95,7 +107,6 @@ private:
 
     // Steps that later parts of the terminal side fill in.
     void ReportWithReset(const ReportStep& step);  // resets first when the row says so
-    void RunReportAndAlert(const ReportStep& step, const ResetInfo& info);
     void RaiseAlert(const wchar_t* alert, const ResetInfo* dates);
     void CheckCounterLimits(const CounterValues& values, const std::wstring& range);
     void CollectionStep(CollectionEvent event);
@@ -104,6 +115,9 @@ private:
     RegKey debugKey_;
     OperationLog log_;
     BillCounters counters_;
+    Alerts alerts_{terminal_, log_};
+    PrintTexts printTexts_{terminal_};
+    Collection collection_{terminal_, log_, printTexts_};
     std::atomic<DayTimer*> timer_{nullptr};
     RealTime today_;
     std::vector<keystringW> failures_;

@@ -5,6 +5,7 @@
 #include "Framework/Text.h"
 #include "Host/HostObjects.h"
 #include "Host/PluginHost.h"
+#include "Plugin/TerminalExtender.h"
 #include "Plugin/Config.h"
 #include "tests/RegistryFixture.h"
 #include "PluginVersion.h"
@@ -143,7 +144,7 @@ TEST_F(PluginDll, TerminalExtenderServesEveryInterfaceWithErrorInfo) {
     ASSERT_TRUE(errorInfo);
     // The host holds the extender through its first interface: errors on it must carry their text.
     for (const IID* iid : {&IID_IDispatch, &IID_IPaylantraTerminalExtender, &IID_IPaylantraTerminalExtender2,
-                           &IID_ITallymarkTerminalExtender}) {
+                           &Plugin::IID_ITallymarkTerminalExtender}) {
         IUnknown* found = nullptr;
         EXPECT_EQ(S_OK, extender->QueryInterface(*iid, reinterpret_cast<void**>(&found)));
         if (found) found->Release();

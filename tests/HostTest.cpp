@@ -139,9 +139,9 @@ TEST_F(Wrappers, FailedHostCallsRaiseCoErrorWithTheirSource) {
         }
         host_.ClearFailure(c.method);
     }
-    // Unchecked calls keep going.
+    // A property the host refused is no silent loss either.
     host_.FailMethod(L"Session.SetProperty", E_FAIL);
-    EXPECT_NO_THROW(session_.SetProperty("X", L"1"));
+    EXPECT_THROW(session_.SetProperty("X", L"1"), CoError);
 }
 
 TEST_F(Wrappers, QueryFailureNamesTheSmartPointerAndNullStaysNull) {

@@ -67,7 +67,9 @@ void PLSession::ClearProperty(const std::string& name) { SetProperty(name, std::
 
 void PLSession::SetProperty(const std::string& name, const std::wstring& value) {
     if (!session_) throw InternalError("PLSession::SetProperty(" + name + ") without a host session");
-    session_->SetProperty(CoString(Widen(name)), CoString(value));  // the host's answer is not ours to judge
+    // A property the host refused to take is a failure, not a silent loss: an alert or a print
+    // request must not go on as if its inputs were in place.
+    CoCallEx(session_->SetProperty(CoString(Widen(name)), CoString(value)), AppFrame::CodeModule(), kSource, __LINE__);
 }
 
 void PLSession::SetProperty(const std::string& name, const std::string& value) { SetProperty(name, Widen(value)); }
@@ -101,6 +103,32 @@ void PLSession::SetPropertyTime(const std::string& name, RealTime time) {
 void PLSession::RaiseEvent(const std::string& name) {
     if (!session_) throw InternalError("PLSession::RaiseEvent(" + name + ") without a host session");
     session_->Event(CoString(Widen(name)));
+}
+
+void PLSession::InvokeEvent(const std::string& name) {
+    if (!session_) throw InternalError("PLSession::InvokeEvent(" + name + ") without a host session");
+    LPOLESTR member = const_cast<LPOLESTR>(L"Event");
+    DISPID id = 0;
+    CoCallEx(session_->GetIDsOfNames(IID_NULL, &member, 1, LOCALE_USER_DEFAULT, &id), AppFrame::CodeModule(), kSource,
+             __LINE__);
+    CoString argument(Widen(name));
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_BSTR;
+    arg.bstrVal = argument.Get();
+    DISPPARAMS params{&arg, nullptr, 1, 0};
+    EXCEPINFO info{};
+    HRESULT hr = session_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, &info, nullptr);
+    if (hr == DISP_E_EXCEPTION) {
+        if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
+        std::wstring text = info.bstrDescription ? info.bstrDescription : L"";
+        SysFreeString(info.bstrSource);
+        SysFreeString(info.bstrDescription);
+        SysFreeString(info.bstrHelpFile);
+        if (text.empty()) text = L"Ошибка события " + Widen(name);
+        throw VMAppException(text);
+    }
+    CoCallEx(hr, AppFrame::CodeModule(), kSource, __LINE__);
 }
 
 }  // namespace PLXDK::Paylantra

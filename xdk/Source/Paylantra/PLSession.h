@@ -30,6 +30,9 @@ public:
     virtual void SetPropertyUInt64(const std::string& name, unsigned long long value);
     virtual void SetPropertyTime(const std::string& name, RealTime time);
     virtual void RaiseEvent(const std::string& name);
+    // Raises the event through the session's automation member "Event", so that the host's
+    // handling of it can fail: its error text becomes a VMAppException, other failures CoError.
+    void InvokeEvent(const std::string& name);
 
     void SetProperty(const std::string& name, const std::string& value);  // ANSI text
     void SetProperty(const std::string& name, const char* value) { SetProperty(name, std::string(value)); }

@@ -1,0 +1,32 @@
+// Alerts: named registry entries that tell the terminal's owner by e-mail that something happened.
+// Raising one fills the host's e-mail properties, has the session extender render the text from a
+// template, and asks the host's mailer to send it. A raised alert is marked per user, so that a
+// lasting condition mails once until it is cleared.
+#pragma once
+#include "Plugin/PLLog.h"
+#include "Plugin/TextParams.h"
+#include "xdk/Source/Paylantra/PLClient.h"
+#include <string>
+
+namespace Plugin {
+
+class Alerts {
+public:
+    Alerts(PLXDK::Paylantra::PLClient& terminal, OperationLog& log) : terminal_(terminal), log_(log) {}
+
+    // A terminal event's alert: sent every time its event switch is on. True when the alert now
+    // counts as sent.
+    bool RaiseEventAlert(const std::wstring& event, const TextParams* params = nullptr);
+    // Sets (sending unless already sent, or always when forced) or clears an alert.
+    bool RaiseOrClearAlert(const std::wstring& alert, bool set, bool force, const TextParams* params = nullptr);
+    // The event's switch: the user's value over the machine's, off by default.
+    static bool IsEventEnabled(const std::wstring& event);
+
+private:
+    void SendMail(const std::wstring& alert, const RegKey& machine, const TextParams* params);
+
+    PLXDK::Paylantra::PLClient& terminal_;
+    OperationLog& log_;
+};
+
+}  // namespace Plugin
