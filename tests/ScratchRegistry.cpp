@@ -25,10 +25,12 @@ bool RunIsAlive(const std::wstring& name) {
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
     if (!process) return GetLastError() == ERROR_ACCESS_DENIED;  // someone else's: leave it be
     FILETIME start = ProcessCreation(process);
+    unsigned long long started = (unsigned long long)start.dwHighDateTime << 32 | start.dwLowDateTime;
     DWORD code = 0;
     bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
     CloseHandle(process);
-    return running && ((unsigned long long)start.dwHighDateTime << 32 | start.dwLowDateTime) == created;
+    // A start time that cannot be read proves nothing: the run is left alone.
+    return running && (started == 0 || started == created);
 }
 
 }  // namespace
