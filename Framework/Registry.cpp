@@ -2,12 +2,13 @@
 #include "Framework/Exceptions.h"
 #include "Framework/Text.h"
 #include <shlwapi.h>
+#include <cstring>
 #include <vector>
 
 static const char kFile[] = "Framework/Registry";
 
 static void CheckWrite(HKEY key, LONG result, int line) {
-    if (!key) throw WindowsError(ERROR_INVALID_HANDLE, kFile, line);
+    if (!key) throw WindowsError(ERROR_INVALID_HANDLE, kFile, line);  // the holder could not open its key
     if (result != ERROR_SUCCESS) throw WindowsError(DWORD(result), kFile, line);
 }
 
@@ -78,45 +79,83 @@ bool RegKey::Value::Valid() const {
     return key_ && RegQueryValueExW(key_, name_.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
-std::optional<DWORD> RegKey::Value::Int() const {
-    if (!key_) return std::nullopt;
-    DWORD type = 0, data = 0, size = sizeof data;
-    if (RegQueryValueExW(key_, name_.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) != ERROR_SUCCESS ||
-        type != REG_DWORD || size != sizeof data)
-        return std::nullopt;
-    return data;
-}
+static bool NotFound(LONG code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
-std::optional<std::wstring> RegKey::Value::Text() const {
-    if (!key_) return std::nullopt;
+LONG RegKey::Value::Query(DWORD& type, std::vector<BYTE>& data) const {
+    if (!key_) return openError_ == ERROR_SUCCESS || NotFound(openError_) ? ERROR_FILE_NOT_FOUND : openError_;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD type = 0, size = 0;
-        if (RegQueryValueExW(key_, name_.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-            (type != REG_SZ && type != REG_EXPAND_SZ))
-            return std::nullopt;
+        DWORD size = 0;
+        LONG result = RegQueryValueExW(key_, name_.c_str(), nullptr, &type, nullptr, &size);
+        if (result != ERROR_SUCCESS) return NotFound(result) ? ERROR_FILE_NOT_FOUND : result;
         // Room for a terminating zero the stored data may lack, and for an odd byte count.
-        std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');
-        DWORD got = DWORD((buffer.size() - 1) * sizeof(wchar_t));
-        LONG result = RegQueryValueExW(key_, name_.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &got);
+        data.assign(size + 2 * sizeof(wchar_t), 0);
+        DWORD got = size;
+        result = RegQueryValueExW(key_, name_.c_str(), nullptr, &type, data.data(), &got);
         if (result == ERROR_MORE_DATA) continue;  // grew in between
-        if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
-        size_t chars = got / sizeof(wchar_t);
-        size_t length = 0;
-        while (length < chars && buffer[length] != L'\0') ++length;
-        return std::wstring(buffer.data(), length);
+        if (result != ERROR_SUCCESS) return NotFound(result) ? ERROR_FILE_NOT_FOUND : result;
+        data.resize(got);
+        return ERROR_SUCCESS;
     }
-    return std::nullopt;
+    return ERROR_MORE_DATA;
 }
 
-DWORD RegKey::Value::GetInt() const {
-    if (auto value = Int()) return *value;
-    throw VelmorException("registry value \"" + Narrow(name_) + "\" is missing or not an integer");
+LONG RegKey::Value::Read(DWORD& out) const {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    LONG result = Query(type, data);
+    if (result != ERROR_SUCCESS) return result;
+    if (type != REG_DWORD || data.size() != sizeof(DWORD)) return ERROR_FILE_NOT_FOUND;
+    memcpy(&out, data.data(), sizeof out);
+    return ERROR_SUCCESS;
 }
 
-std::wstring RegKey::Value::GetText() const {
-    if (auto value = Text()) return *value;
-    throw VelmorException("registry value \"" + Narrow(name_) + "\" is missing or not a text");
+LONG RegKey::Value::Read(std::wstring& out) const {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    LONG result = Query(type, data);
+    if (result != ERROR_SUCCESS) return result;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_FILE_NOT_FOUND;
+    size_t chars = data.size() / sizeof(wchar_t), length = 0;
+    const wchar_t* text = reinterpret_cast<const wchar_t*>(data.data());
+    while (length < chars && text[length] != L'\0') ++length;
+    out.assign(text, length);
+    return ERROR_SUCCESS;
 }
+
+namespace {
+
+template <class T> T ReadOr(const RegKey::Value& value, T fallback, const char* source, int line) {
+    LONG result = value.Read(fallback);  // untouched unless read
+    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) throw WindowsError(DWORD(result), source, line);
+    return fallback;
+}
+
+template <class T> std::optional<T> ReadIfAny(const RegKey::Value& value) {
+    T out{};
+    if (value.Read(out) != ERROR_SUCCESS) return std::nullopt;
+    return out;
+}
+
+template <class T> T ReadStrict(const RegKey::Value& value, const char* kind) {
+    T out{};
+    LONG result = value.Read(out);
+    if (result == ERROR_SUCCESS) return out;
+    if (result != ERROR_FILE_NOT_FOUND) throw WindowsError(DWORD(result), kFile, __LINE__);
+    throw VelmorException("registry value \"" + Narrow(value.Name()) + "\" is missing or not " + kind);
+}
+
+}  // namespace
+
+DWORD RegKey::Value::IntOr(DWORD fallback, const char* source, int line) const { return ReadOr(*this, fallback, source, line); }
+
+std::wstring RegKey::Value::TextOr(const std::wstring& fallback, const char* source, int line) const {
+    return ReadOr(*this, fallback, source, line);
+}
+
+std::optional<DWORD> RegKey::Value::Int() const { return ReadIfAny<DWORD>(*this); }
+std::optional<std::wstring> RegKey::Value::Text() const { return ReadIfAny<std::wstring>(*this); }
+DWORD RegKey::Value::GetInt() const { return ReadStrict<DWORD>(*this, "an integer"); }
+std::wstring RegKey::Value::GetText() const { return ReadStrict<std::wstring>(*this, "a text"); }
 
 std::string RegKey::Value::GetTextA() const { return Narrow(GetText()); }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <optional>
 #include <string>
+#include <vector>
 
 constexpr REGSAM kRegWriteAccess = 0xF003F;  // KEY_ALL_ACCESS
 constexpr REGSAM kRegReadAccess = 0x20019;   // KEY_READ
@@ -11,13 +12,27 @@ class RegKey {
 public:
     class Value {
     public:
-        Value(HKEY key, std::wstring name) : key_(key), name_(std::move(name)) {}
+        // `openError` is why the holder has no key: ERROR_FILE_NOT_FOUND (or none given) makes every
+        // read missing, anything else makes it fail.
+        Value(HKEY key, std::wstring name, LONG openError = ERROR_FILE_NOT_FOUND)
+            : key_(key), name_(std::move(name)), openError_(openError) {}
         bool Valid() const;  // the value exists, whatever its type
-        // Typed reads: absent, or of another type or size, gives no value. REG_SZ and REG_EXPAND_SZ
-        // read as text (not expanded); a text without terminating zero is taken up to its size.
-        std::optional<DWORD> Int() const;
-        std::optional<std::wstring> Text() const;
-        // Strict reads: a missing or wrong-typed value raises VelmorException naming the value.
+        // Reads that keep a missing value apart from a failed one: ERROR_SUCCESS with `out` set;
+        // ERROR_FILE_NOT_FOUND when the value (or its key) is absent or of another type or size;
+        // any other code when the read failed (access denied, key deleted). `out` is untouched
+        // unless the read succeeded. REG_SZ and REG_EXPAND_SZ read as text (not expanded); a text
+        // without terminating zero is taken up to its size.
+        [[nodiscard]] LONG Read(DWORD& out) const;
+        [[nodiscard]] LONG Read(std::wstring& out) const;
+        // For every read that a write builds on: missing gives `fallback`, a failed read raises
+        // WindowsError naming `source`:`line`.
+        [[nodiscard]] DWORD IntOr(DWORD fallback, const char* source, int line) const;
+        [[nodiscard]] std::wstring TextOr(const std::wstring& fallback, const char* source, int line) const;
+        // Settings reads: missing and failed both give no value.
+        [[nodiscard]] std::optional<DWORD> Int() const;
+        [[nodiscard]] std::optional<std::wstring> Text() const;
+        // Strict reads: a missing or wrong-typed value raises VelmorException naming the value,
+        // a failed read WindowsError.
         DWORD GetInt() const;
         std::wstring GetText() const;
         std::string GetTextA() const;  // ANSI code page
@@ -30,8 +45,10 @@ public:
         const std::wstring& Name() const { return name_; }
 
     private:
+        LONG Query(DWORD& type, std::vector<BYTE>& data) const;
         HKEY key_;
         std::wstring name_;
+        LONG openError_;
     };
 
     RegKey() = default;
@@ -55,11 +72,13 @@ public:
     explicit operator bool() const { return IsOpen(); }
     HKEY Handle() const { return key_; }
     LONG LastError() const { return error_; }
+    // Not open because the key does not exist (as against: opening it failed).
+    bool IsMissing() const { return !key_ && (error_ == ERROR_FILE_NOT_FOUND || error_ == ERROR_PATH_NOT_FOUND); }
     void Close();
     HKEY Release();
 
-    Value operator[](const std::wstring& name) const { return Value(key_, name); }
-    Value operator[](const wchar_t* name) const { return Value(key_, name); }
+    Value operator[](const std::wstring& name) const { return Value(key_, name, error_); }
+    Value operator[](const wchar_t* name) const { return Value(key_, name, error_); }
     Value operator[](const std::string& name) const;
     Value operator[](const char* name) const { return (*this)[std::string(name)]; }
 

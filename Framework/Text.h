@@ -25,6 +25,11 @@ bool EqualNoCase(const std::wstring& a, const std::wstring& b);
 // characters that the code page lacks become '?'.
 std::string Narrow(std::wstring_view text, UINT codePage = CP_ACP);
 std::wstring Widen(std::string_view text, UINT codePage = CP_ACP);
+// The plugin's own narrow texts (log records, report files) are Windows-1251 on every machine,
+// whatever its ANSI code page.
+constexpr UINT kTextCodePage = 1251;
+inline std::string Narrow1251(std::wstring_view text) { return Narrow(text, kTextCodePage); }
+inline std::wstring Widen1251(std::string_view text) { return Widen(text, kTextCodePage); }
 
 // printf into a buffer of `size` bytes (terminating zero included); longer output is cut, never overflows.
 std::string FormatBuffer(size_t size, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -9,13 +9,20 @@
 namespace Plugin {
 
 namespace {
-const char kSource[] = "Plugin/TerminalExtender";
+const char kSource[] = "Plugin/BillCounters";
 const wchar_t kPropertyPrefix[] = L"Tallymark.BillCounter.";
 const size_t kMaxValueName = 32767;  // registry value names hold at most 16383 characters
 
 std::wstring CounterPath(const std::wstring& counter) { return std::wstring(kBillCountersKey) + L"\\" + counter; }
 
 std::wstring Decimal(uint32_t value) { return std::to_wstring(value); }
+
+// A key that does not exist reads as empty; one that exists and cannot be read is a failure.
+RegKey OpenToRead(HKEY parent, const std::wstring& path, int line) {
+    RegKey key(parent, path, false, kRegReadAccess);
+    if (!key && !key.IsMissing()) throw WindowsError(DWORD(key.LastError()), kSource, line);
+    return key;
+}
 
 }  // namespace
 
@@ -91,7 +98,7 @@ std::string BillSet::Summary() const {
     std::string text;
     for (const auto& [currency, denominations] : items_) {
         if (!text.empty()) text += " + ";
-        text += FormatBuffer(300, "%s\xA4%u", Narrow(currency).c_str(), CurrencyAmount(currency));
+        text += FormatBuffer(300, "%s\xA4%u", Narrow1251(currency).c_str(), CurrencyAmount(currency));
     }
     return text;
 }
@@ -124,14 +131,14 @@ namespace CounterStore {
 
 BillSet Load(const std::wstring& counter) {
     BillSet bills;
-    RegKey key(HKEY_LOCAL_MACHINE, CounterPath(counter), false, kRegReadAccess);
+    RegKey key = OpenToRead(HKEY_LOCAL_MACHINE, CounterPath(counter), __LINE__);
     if (!key) return bills;
     std::vector<wchar_t> name(kMaxValueName);
     DWORD currencies = key.SubkeyCount();
     for (DWORD index = 0; index < currencies; ++index) {
         std::wstring currency = key.SubkeyName(index);
         if (currency.empty()) continue;
-        RegKey sub(key.Handle(), currency, false, kRegReadAccess);
+        RegKey sub = OpenToRead(key.Handle(), currency, __LINE__);
         if (!sub) continue;
         for (DWORD valueIndex = 0;; ++valueIndex) {
             DWORD length = DWORD(name.size()), type = 0;
@@ -143,7 +150,10 @@ BillSet Load(const std::wstring& counter) {
             std::wstring valueName(name.data(), length);
             uint32_t denomination = 0;
             if (!ScanDenomination(valueName, denomination) || denomination == 0) continue;
-            if (auto count = sub[valueName].Int()) bills.Add(currency, denomination, *count);
+            DWORD count = 0;
+            LONG read = sub[valueName].Read(count);
+            if (read == ERROR_SUCCESS) bills.Add(currency, denomination, count);
+            else if (read != ERROR_FILE_NOT_FOUND) throw WindowsError(DWORD(read), kSource, __LINE__);
         }
     }
     return bills;
@@ -152,9 +162,9 @@ BillSet Load(const std::wstring& counter) {
 ResetInfo ReadResetInfo(const std::wstring& counter) {
     ResetInfo info;
     RegKey key(HKEY_LOCAL_MACHINE, CounterPath(counter), true, kRegWriteAccess);
-    info.number = key[L"Reset Number"].Int().value_or(0);
+    info.number = key[L"Reset Number"].IntOr(0, kSource, __LINE__);
     RealTime time;
-    if (auto text = key[L"Reset Timestamp"].Text(); text && ScanDateTime(*text, 0, time)) info.time = time.Local();
+    if (ScanDateTime(key[L"Reset Timestamp"].TextOr(L"", kSource, __LINE__), 0, time)) info.time = time.Local();
     return info;
 }
 
@@ -176,27 +186,27 @@ void PublishCounter(CounterValues& values, const std::wstring& counter, const Bi
 }
 
 std::string CashAcceptText(uint32_t denomination, const std::wstring& currency, const BillSet& stacker) {
-    return FormatBuffer(256, Narrow(L"принята купюра %u %s (всего в стекере купюр %u шт.: %s)").c_str(), denomination,
-                        Narrow(currency).c_str(), stacker.TotalCount(), stacker.Summary().c_str());
+    return FormatBuffer(256, Narrow1251(L"принята купюра %u %s (всего в стекере купюр %u шт.: %s)").c_str(), denomination,
+                        Narrow1251(currency).c_str(), stacker.TotalCount(), stacker.Summary().c_str());
 }
 
 std::string CashSessionEndText(const BillSet& tally, bool cancelled) {
-    std::string text = Narrow(cancelled ? L"приём купюр неожиданно отменён, " : L"приём купюр завершён, ");
+    std::string text = Narrow1251(cancelled ? L"приём купюр неожиданно отменён, " : L"приём купюр завершён, ");
     uint32_t count = tally.TotalCount();
     if (count > 0)
-        text += FormatBuffer(4096, Narrow(L"всего было принято купюр: %u шт. (%s)").c_str(), count, tally.Summary().c_str());
+        text += FormatBuffer(4096, Narrow1251(L"всего было принято купюр: %u шт. (%s)").c_str(), count, tally.Summary().c_str());
     else
-        text += Narrow(L"купюр принято не было");
+        text += Narrow1251(L"купюр принято не было");
     return text;
 }
 
 std::string ResetDescription(const ResetInfo& current, const ResetInfo& before) {
-    std::string text = FormatBuffer(256, Narrow(L"сброс №%u/%s").c_str(), current.number,
-                                    Narrow(FormatDateTime(current.time, 2)).c_str());
+    std::string text = FormatBuffer(256, Narrow1251(L"сброс №%u/%s").c_str(), current.number,
+                                    Narrow1251(FormatDateTime(current.time, 2)).c_str());
     if (!before.Empty()) {
-        text += Narrow(L", предыдущий сброс: ");
-        if (before.number != 0) text += FormatBuffer(256, Narrow(L"№%u").c_str(), before.number);
-        if (before.time) text += "/" + Narrow(FormatDateTime(before.time, 2));
+        text += Narrow1251(L", предыдущий сброс: ");
+        if (before.number != 0) text += FormatBuffer(256, Narrow1251(L"№%u").c_str(), before.number);
+        if (before.time) text += "/" + Narrow1251(FormatDateTime(before.time, 2));
     }
     return text;
 }
@@ -260,13 +270,19 @@ void BillCounters::Refresh() {
 void BillCounters::CountBill(uint32_t denomination, const std::wstring& currency) {
     CheckBill(denomination, currency);
     RegKey root(HKEY_LOCAL_MACHINE, kBillCountersKey, true, kRegWriteAccess);
-    CounterValues scratch;
     const std::wstring valueName = Decimal(denomination);
+    // Every count is read before any is written: a failed read leaves all counters as they were.
+    std::vector<std::pair<RegKey, DWORD>> counts;
     for (const keystringW& name : names_) {
         RegKey key(root.Handle(), name + L"\\" + currency, true, kRegWriteAccess);
-        RegKey::Value value = key[valueName];
-        value = value.Int().value_or(0) + 1;
-        PublishCounter(scratch, name, CounterStore::Load(name));
+        if (!key) throw WindowsError(DWORD(key.LastError()), kSource, __LINE__);
+        DWORD count = key[valueName].IntOr(0, kSource, __LINE__);
+        counts.emplace_back(std::move(key), count + 1);
+    }
+    CounterValues scratch;
+    for (size_t i = 0; i < names_.size(); ++i) {
+        counts[i].first[valueName] = counts[i].second;
+        PublishCounter(scratch, names_[i], CounterStore::Load(names_[i]));
     }
     Refresh();
     log_.Write(LogEvent::CashAccept, CashAcceptText(denomination, currency, CounterStore::Load(L"Collect")));
@@ -300,8 +316,8 @@ ResetInfo BillCounters::Reset(const std::wstring& counter) {
     key[L"Reset Number"] = DWORD(current.number);
     key[L"Reset Timestamp"] = Format(current.time.UTC(), 0);
 
-    log_.Write(LogEvent::CounterReset, FormatBuffer(4096, Narrow(L"сброшен счётчик купюр \"%s\" (%s)").c_str(),
-                                                    Narrow(counter).c_str(), ResetDescription(current, before).c_str()));
+    log_.Write(LogEvent::CounterReset, FormatBuffer(4096, Narrow1251(L"сброшен счётчик купюр \"%s\" (%s)").c_str(),
+                                                    Narrow1251(counter).c_str(), ResetDescription(current, before).c_str()));
     CounterValues scratch;
     PublishAll(scratch);
     PublishCounter(scratch, counter, zeroed);

@@ -30,7 +30,7 @@ public:
     void Zero();
     bool Empty() const { return items_.empty(); }
     const Currencies& Items() const { return items_; }
-    // "RUB¤600 + USD¤20" in the ANSI code page; empty for an empty set.
+    // "RUB¤600 + USD¤20" in Windows-1251; empty for an empty set.
     std::string Summary() const;
 
 private:
@@ -69,7 +69,7 @@ bool ScanDenomination(const std::wstring& name, uint32_t& value);
 // Writes the properties "Tallymark.BillCounter.<counter>...." of one counter into `values`.
 void PublishCounter(CounterValues& values, const std::wstring& counter, const BillSet& bills);
 
-// Log texts (ANSI).
+// Log texts (Windows-1251).
 std::string CashAcceptText(uint32_t denomination, const std::wstring& currency, const BillSet& stacker);
 std::string CashSessionEndText(const BillSet& tally, bool cancelled);
 std::string ResetDescription(const ResetInfo& current, const ResetInfo& before);

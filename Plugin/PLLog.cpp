@@ -33,6 +33,7 @@ const EventCode kEventCodes[] = {
     {LogEvent::AlertError, "ALERT.ERROR"},
     {LogEvent::ZReportReady, "ZREPORT.READY"},
     {LogEvent::ZReportDone, "ZREPORT.DONE"},
+    {LogEvent::CallbackError, "CALLBACK.ERROR"},
 };
 }  // namespace
 
@@ -95,12 +96,12 @@ void OperationLog::SetPathTemplate(const std::wstring& pathTemplate) {
 
 void OperationLog::Roll(RealTime day) {
     if (day == date_) return;
-    if (date_) Record(LogEvent::LogClose, Narrow(L"лог закрыт"));
+    if (date_) Record(LogEvent::LogClose, Narrow1251(L"лог закрыт"));
     if (log_) {
         date_ = day;
         log_->SetDate(day);
     }
-    if (day) Record(LogEvent::LogOpen, Narrow(L"лог открыт"));
+    if (day) Record(LogEvent::LogOpen, Narrow1251(L"лог открыт"));
 }
 
 void OperationLog::Close() {
@@ -116,7 +117,7 @@ void OperationLog::Write(LogEvent event, const std::string& description) {
     Record(event, description);
 }
 
-void OperationLog::Write(LogEvent event, const std::wstring& description) { Write(event, Narrow(description)); }
+void OperationLog::Write(LogEvent event, const std::wstring& description) { Write(event, Narrow1251(description)); }
 
 void OperationLog::Record(LogEvent event, const std::string& description) {
     const char* code = LogEventCode(event);

@@ -32,6 +32,7 @@ enum class LogEvent : unsigned {
     AlertError = 27,
     ZReportReady = 28,
     ZReportDone = 30,
+    CallbackError = 31,  // what a timer or thread-pool callback caught
 };
 
 // The record code of an event ("CASH.ACCEPT"); null for a number the table does not hold.
@@ -75,7 +76,7 @@ public:
     // Closes the log for good: the close record, then no path.
     void Close();
 
-    // `description` is ANSI text; empty leaves the description field out.
+    // `description` is Windows-1251 text; empty leaves the description field out.
     void Write(LogEvent event, const std::string& description = {});
     void Write(LogEvent event, const std::wstring& description);
 

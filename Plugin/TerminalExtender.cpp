@@ -36,9 +36,9 @@ void Check(HRESULT hr, int line) { CoCallEx(hr, AppFrame::CodeModule(), kSource,
 
 
 
-RealTime ScanUtc(const std::optional<std::wstring>& text) {
+RealTime ScanUtc(const std::wstring& text) {
     RealTime time;
-    if (text && ScanDateTime(*text, 0, time)) return time.Local();
+    if (ScanDateTime(text, 0, time)) return time.Local();
     return RealTime::Never;
 }
 
@@ -65,15 +65,16 @@ TerminalExtender::TerminalExtender(IPaylantraTerminal* terminal, Clock clock)
 
         RegKey userKey(HKEY_CURRENT_USER, kPluginKey, false, kRegReadAccess);
         RealTime today;
-        if (auto text = userKey[L"Today"].Text(); text && ScanDateTime(*text, 0, today)) today_ = today;
+        // A Today that cannot be read must not pass for a missed day: that would reset "Today".
+        if (ScanDateTime(userKey[L"Today"].TextOr(L"", kSource, __LINE__), 0, today)) today_ = today;
 
         RegKey machineKey(HKEY_LOCAL_MACHINE, kPluginKey, false, kRegReadAccess);
         log_.SetPathTemplate(ReadSetting(machineKey, L"LogPath", L""));
         log_.RollToToday();
 
         RegKey collect(HKEY_LOCAL_MACHINE, kCollectKey, false, kRegReadAccess);
-        prevCollectNumber_ = collect[L"Number"].Int().value_or(0);
-        prevCollectTime_ = ScanUtc(collect[L"timestamp"].Text());
+        prevCollectNumber_ = collect[L"Number"].IntOr(0, kSource, __LINE__);
+        prevCollectTime_ = ScanUtc(collect[L"timestamp"].TextOr(L"", kSource, __LINE__));
 
         RegKey config(HKEY_LOCAL_MACHINE, kConfigKey, false, kRegReadAccess);
         StartDayTimer(UINT(ReadSetting(config, L"HeartBeat Timeout", 1000)));
@@ -110,24 +111,40 @@ void TerminalExtender::StartDayTimer(UINT period) {
 void TerminalExtender::StopDayTimer() { delete timer_.exchange(nullptr); }
 
 void CALLBACK TerminalExtender::DayTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept {
+    if (TerminalExtender* extender = Current()) extender->TryDayTick();
+}
+
+void TerminalExtender::TryDayTick() noexcept {
+    std::wstring failure;
     try {
-        if (TerminalExtender* extender = Current()) extender->DayTick();
+        DayTick();
+        dayChangeFailure_.clear();
+        return;
     } catch (const VelmorException& error) {
-        OutputDebugStringA(("Tallymark day timer: " + error.Reason()).c_str());
+        failure = error.ReasonW();
     } catch (const std::exception& error) {
-        OutputDebugStringA((std::string("Tallymark day timer: ") + error.what()).c_str());
+        failure = Widen(error.what());
     } catch (...) {
-        OutputDebugStringA("Tallymark day timer: unknown error");
+        failure = L"неизвестная ошибка";
+    }
+    // A failure that persists is recorded once, not at every tick.
+    if (failure == dayChangeFailure_) return;
+    dayChangeFailure_ = failure;
+    try {
+        log_.Write(LogEvent::CallbackError, L"не удалось сменить текущую дату: " + failure);
+    } catch (...) {
+        OutputDebugStringW((L"Tallymark day change: " + failure).c_str());
     }
 }
 
 void TerminalExtender::DayTick() {
     RealTime today = log_.Now().Date();
     if (today == today_) return;
-    today_ = today;
+    // The new day counts only once the change went through, so a failed one is tried again.
     ReportWithReset(ReportSteps::NextDay);
     RegKey key(HKEY_CURRENT_USER, kPluginKey, true, kRegWriteAccess);
-    key[L"Today"] = Format(today_, 0);
+    key[L"Today"] = Format(today, 0);
+    today_ = today;
     log_.Roll(today_);
 }
 
@@ -201,11 +218,13 @@ void TerminalExtender::StartCashSession() {
 }
 
 void TerminalExtender::CloseCashSession() {
+    // A repeated or stray close has no payment of its own to number.
+    bool wasOpen = cashSessionOpen_;
     cashSessionOpen_ = false;
-    if (CounterStore::Load(L"Payment").TotalCount() > 0) {
+    if (wasOpen && CounterStore::Load(L"Payment").TotalCount() > 0) {
         RegKey key(HKEY_CURRENT_USER, kPluginKey, true, kRegWriteAccess);
         RegKey::Value number = key[L"PrevCashSessionNumber"];
-        DWORD next = number.Int().value_or(0) + 1;
+        DWORD next = number.IntOr(0, kSource, __LINE__) + 1;
         number = next;
         paymentRecord_.number = next;
         ReportPeriod(ReportSteps::Payment, paymentRecord_);
@@ -274,6 +293,9 @@ STDMETHODIMP TerminalExtender::OnZReportDone(IDispatch* session) {
 STDMETHODIMP TerminalExtender::OnNotify(VARIANT, VARIANT, VARIANT, VARIANT, VARIANT, VARIANT) { return S_OK; }
 
 void TerminalExtender::CountBill(uint32_t denomination, const std::wstring& currency) {
+    // A note taken after midnight belongs to the new day: the change comes first, or its reset of
+    // "Today" would wipe the note. A failed change is retried by the timer; the note still counts.
+    TryDayTick();
     counters_.CountBill(denomination, currency);
 }
 

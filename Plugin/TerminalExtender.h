@@ -58,8 +58,10 @@ public:
 
     // The extender the day timer serves; null when none lives.
     static TerminalExtender* Current();
-    // One tick of the day timer: the change of the calendar day.
+    // One tick of the day timer: the change of the calendar day. DayTick raises what failed;
+    // TryDayTick, as the timer calls it, writes that into the operation log instead.
     void DayTick();
+    void TryDayTick() noexcept;
 
     // Used by the cash-session sink and the session extender.
     void CountBill(uint32_t denomination, const std::wstring& currency);
@@ -120,6 +122,7 @@ private:
     Collection collection_{terminal_, log_, printTexts_};
     std::atomic<DayTimer*> timer_{nullptr};
     RealTime today_;
+    std::wstring dayChangeFailure_;  // the last failure logged, until a change succeeds
     std::vector<keystringW> failures_;
     bool cashSessionOpen_ = false;
     bool stackerRemoved_ = false;

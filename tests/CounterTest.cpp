@@ -33,7 +33,7 @@ protected:
             records.push_back(line.substr(line.find('\t') + 1));
         return records;
     }
-    static std::string A(const wchar_t* text) { return Narrow(text); }
+    static std::string A(const wchar_t* text) { return Narrow1251(text); }
 
     RealTime now_ = At(2026, 5, 17, 10, 30, 0);
     TempFolder folder_;
@@ -158,6 +158,59 @@ TEST_F(CounterTest, BillsThatWouldBeWrittenWhereNoReaderFindsThemAreRefused) {
     }
     EXPECT_FALSE(RegKey(HKEY_LOCAL_MACHINE, kBillCountersKey, false, kRegReadAccess).SubkeyCount());
     EXPECT_TRUE(checks_.empty());
+}
+
+// The stacker holds what came in since the last collection: the "Collect" counter, not "Stacker".
+TEST_F(CounterTest, AcceptRecordDescribesTheStackerByTheCollectCounter) {
+    RegKey(HKEY_LOCAL_MACHINE, CounterKey(L"Stacker") + L"\\RUB", true, kRegWriteAccess)[L"100"] = DWORD(5);
+    RegKey(HKEY_LOCAL_MACHINE, CounterKey(L"Collect") + L"\\RUB", true, kRegWriteAccess)[L"50"] = DWORD(2);
+    counters_.CountBill(100, L"RUB");
+    EXPECT_EQ(Records().back(), "6\tCASH.ACCEPT\t;" + A(L"принята купюра 100 RUB (всего в стекере купюр 3 шт.: RUB") + "\xA4" "200)");
+}
+
+TEST_F(CounterTest, PreviousResetWithATimeButNoNumberShowsOnlyTheTime) {
+    RealTime earlier = At(2026, 5, 16, 8, 15, 0);
+    RegKey(HKEY_LOCAL_MACHINE, CounterKey(L"Today"), true, kRegWriteAccess)[L"Reset Timestamp"] = Format(earlier.UTC(), 0);
+    ResetInfo info = counters_.Reset(L"Today");
+    EXPECT_EQ(info.number, 1u);
+    EXPECT_EQ(info.previous, earlier);
+    EXPECT_EQ(Records().back(), "21\tCOUNTER.RESET\t;" + A(L"сброшен счётчик купюр \"Today\" (сброс №1/") +
+                                    Narrow(FormatDateTime(now_, 2)) + A(L", предыдущий сброс: /") +
+                                    Narrow(FormatDateTime(earlier, 2)) + ")");
+}
+
+// A count that cannot be read is not taken for 0: the note fails and no counter moves.
+TEST_F(CounterTest, ACountThatCannotBeReadFailsAndWritesNothing) {
+    counters_.CountBill(100, L"RUB");
+    checks_.clear();
+    {
+        DeniedKey denied(HKEY_LOCAL_MACHINE, CounterKey(L"Stacker") + L"\\RUB");
+        EXPECT_THROW(counters_.CountBill(100, L"RUB"), WindowsError);
+        EXPECT_THROW(counters_.Reset(L"Stacker"), WindowsError);
+    }
+    for (const keystringW& name : CounterNames()) {
+        RegKey key(HKEY_LOCAL_MACHINE, CounterKey(name) + L"\\RUB", false, kRegReadAccess);
+        EXPECT_EQ(key[L"100"].Int(), std::optional<DWORD>(1)) << Narrow(name);
+    }
+    EXPECT_EQ(RegKey(HKEY_LOCAL_MACHINE, CounterKey(L"Stacker"), false, kRegReadAccess)[L"Reset Number"].Int(), std::nullopt);
+    EXPECT_TRUE(checks_.empty());
+    EXPECT_EQ(Records().size(), 2u);
+}
+
+// Run under a time zone away from UTC (see tests/CMakeLists.txt): the stored reset times are UTC,
+// the read ones local, and only there does mixing them up show.
+TEST_F(CounterTest, ResetTimesAreStoredInUtcAndReadAsLocalTime) {
+    if (GetEnvironmentVariableW(L"TALLY_EXPECT_ZONE_AWAY_FROM_UTC", nullptr, 0)) {
+        TIME_ZONE_INFORMATION zone;
+        GetTimeZoneInformation(&zone);
+        ASSERT_NE(zone.Bias, 0) << "the time zone of this run is UTC";
+    }
+    ResetInfo first = counters_.Reset(L"Payment");
+    RegKey key(HKEY_LOCAL_MACHINE, CounterKey(L"Payment"), false, kRegReadAccess);
+    EXPECT_EQ(key[L"Reset Timestamp"].GetText(), Format(now_.UTC(), 0));
+    EXPECT_EQ(CounterStore::ReadResetInfo(L"Payment").time, now_);
+    now_ = At(2026, 5, 17, 11, 0, 0);
+    EXPECT_EQ(counters_.Reset(L"Payment").previous, first.time);
 }
 
 TEST(BillSetTest, CurrenciesMergeWithoutRegardToCaseAndKeepTheirFirstSpelling) {

@@ -5,6 +5,7 @@
 #include "Framework/Registry.h"
 #include "Host/HostObjects.h"
 #include "Host/PluginHost.h"
+#include "Framework/Exceptions.h"
 #include "tests/RegistryFixture.h"
 #include "tests/TestFiles.h"
 #include <gtest/gtest.h>
@@ -14,9 +15,10 @@ using namespace Plugin;
 namespace {
 
 // Message boxes of this program are captured by redirecting its import of MessageBoxW.
-std::vector<std::wstring> g_boxes;
-int WINAPI CaptureBox(HWND, LPCWSTR text, LPCWSTR, UINT) {
+std::vector<std::wstring> g_boxes, g_captions;
+int WINAPI CaptureBox(HWND, LPCWSTR text, LPCWSTR caption, UINT) {
     g_boxes.push_back(text ? text : L"");
+    g_captions.push_back(caption ? caption : L"");
     return IDOK;
 }
 
@@ -51,9 +53,12 @@ protected:
         static const int patched = Host::PatchImport(GetModuleHandleW(nullptr), "MessageBoxW", reinterpret_cast<void*>(&CaptureBox));
         EXPECT_GT(patched, 0);
         g_boxes.clear();
+        g_captions.clear();
         OleInitialize(nullptr);
         RegKey plugin(HKEY_LOCAL_MACHINE, kPluginKey, true, kRegWriteAccess);
         plugin[L"LogPath"] = Widen(folder_.Path() + "\\Tallymark *.txt");
+        // A terminal that already ran today: no day change is due.
+        RegKey(HKEY_CURRENT_USER, kPluginKey, true, kRegWriteAccess)[L"Today"] = Format(RealTime::Now().Date(), 0);
     }
     ~ExtenderTest() override {
         extender_.Reset();
@@ -165,6 +170,7 @@ TEST_F(ExtenderTest, EventNamesMatchWithoutRegardToCase) {
     EXPECT_EQ(records[2], "ZREPORT.DONE\t;Z-отчёт напечатан");
     EXPECT_TRUE(records[3].starts_with("COUNTER.RESET\t;сброшен счётчик купюр \"ZReport\"")) << records[3];
     EXPECT_EQ(g_boxes, (std::vector<std::wstring>{L"Terminal event poll"}));
+    EXPECT_EQ(g_captions, (std::vector<std::wstring>{L"Velmor Paylantra Tallymark plugin v.1.2.0"}));
 }
 
 TEST_F(ExtenderTest, ReleaseClosesTheLogAndLetsGoOfTheTimer) {
@@ -200,6 +206,81 @@ TEST_F(ExtenderTest, FailuresAndStackerNotifications) {
     EXPECT_EQ(host_->navigations, (std::vector<std::wstring>{L"Paylantra:collect"}));
     extender->OnStackerInstalled(nullptr);
     EXPECT_FALSE(extender->StackerRemoved());
+}
+
+// Collection options: the user's tree over the machine's.
+TEST_F(ExtenderTest, StackerRemovalRequestsCollectionAndNavigatesOnlyWhenAllowed) {
+    RegKey machine(HKEY_LOCAL_MACHINE, kOptionsKey, true, kRegWriteAccess);
+    RegKey user(HKEY_CURRENT_USER, kOptionsKey, true, kRegWriteAccess);
+    machine[L"Collect Enabled"] = DWORD(0);
+    user[L"Collect Enabled"] = DWORD(1);
+    machine[L"Collect AutoNavigate"] = DWORD(1);
+    user[L"Collect AutoNavigate"] = DWORD(0);
+    TerminalExtender* extender = Start();
+    EXPECT_EQ(extender->OnStackerRemoved(&host_->Environment()), S_OK);
+    EXPECT_TRUE(extender->StackerRemoved());
+    EXPECT_TRUE(host_->Environment().HasProperty(L"Tallymark.Collect.Request"));
+    EXPECT_TRUE(host_->navigations.empty());
+
+    user[L"Collect AutoNavigate"].Delete();
+    EXPECT_EQ(extender->OnStackerRemoved(&host_->Environment()), S_OK);
+    EXPECT_EQ(host_->navigations, (std::vector<std::wstring>{L"Paylantra:collect"}));
+}
+
+// A bill whose denomination or currency the host cannot give is counted nowhere, and the host
+// hears its own failure back.
+TEST_F(ExtenderTest, BillThatCannotBeReadIsNotCounted) {
+    TerminalExtender* extender = Start();
+    auto* sink = new CashSessionEvents(extender);
+    co<IPaylantraBill> bill = co<IPaylantraBill>::Attach(new Host::Bill(host_.get(), 100, L"RUB"));
+    const HRESULT hostFailure = HRESULT(0x80041234);
+    for (const wchar_t* method : {L"Bill.GetDenomination", L"Bill.GetCurrency"}) {
+        host_->FailMethod(method, hostFailure);
+        EXPECT_EQ(sink->OnAccept(LongArg(0), DispatchArg(bill.Get())), hostFailure) << Narrow(method);
+        host_->ClearFailure(method);
+    }
+    EXPECT_EQ(sink->OnAccept(LongArg(0), DispatchArg(bill.Get())), S_OK);
+    EXPECT_EQ(sink->Tally().TotalCount(), 1u);
+    sink->Release();
+    EXPECT_EQ(Count(L"Terminal", L"RUB", L"100"), 1u);
+}
+
+// A close without an open cash session has no payment to number or report.
+TEST_F(ExtenderTest, RepeatedCloseDoesNotNumberThePaymentAgain) {
+    Start();
+    Pay({{100, L"RUB"}});
+    ASSERT_EQ(UserValue(L"PrevCashSessionNumber"), std::optional<DWORD>(1));
+    host_->DeliverEvent(L"Tallymark.OnCashClose");
+    host_->DeliverEvent(L"Tallymark.OnCashClose");
+    EXPECT_EQ(UserValue(L"PrevCashSessionNumber"), std::optional<DWORD>(1));
+}
+
+// The new day is taken only when the change went through; what failed goes into the log once,
+// and the next tick tries again.
+TEST_F(ExtenderTest, FailedDayChangeIsLoggedAndRetried) {
+    const RealTime today = RealTime::Now().Date();
+    const RealTime yesterday = today - RealTime::kTicksPerDay;
+    RegKey(HKEY_CURRENT_USER, kPluginKey, true, kRegWriteAccess)[L"Today"] = Format(yesterday, 0);
+    RegKey(HKEY_LOCAL_MACHINE, std::wstring(kBillCountersKey) + L"\\Today\\RUB", true, kRegWriteAccess)[L"100"] = DWORD(3);
+    TerminalExtender* extender = Start();
+    auto storedToday = [] { return RegKey(HKEY_CURRENT_USER, kPluginKey, false, kRegReadAccess)[L"Today"].Text(); };
+    {
+        DeniedKey denied(HKEY_LOCAL_MACHINE, std::wstring(kBillCountersKey) + L"\\Today\\RUB");
+        extender->TryDayTick();
+        extender->TryDayTick();
+    }
+    EXPECT_EQ(extender->Today(), yesterday);
+    EXPECT_EQ(storedToday(), Format(yesterday, 0));
+    EXPECT_EQ(Count(L"Today", L"RUB", L"100"), 3u);
+    std::vector<std::string> records = Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(records[1].starts_with("CALLBACK.ERROR\t;не удалось сменить текущую дату: ")) << records[1];
+
+    extender->TryDayTick();
+    EXPECT_EQ(extender->Today(), today);
+    EXPECT_EQ(storedToday(), Format(today, 0));
+    EXPECT_EQ(Count(L"Today", L"RUB", L"100"), 0u);
+    EXPECT_TRUE(Records().back().starts_with("COUNTER.RESET\t;сброшен счётчик купюр \"Today\"")) << Records().back();
 }
 
 TEST_F(ExtenderTest, SinkAnswersCountsAndTracesEachEvent) {

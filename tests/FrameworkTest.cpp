@@ -297,6 +297,85 @@ TEST_F(RegistryTest, AMissingKeyGivesAnEmptyHolder) {
     EXPECT_FALSE(none.IsOpen());
 }
 
+// A read that failed must never pass for a missing value: a count would start again from 0.
+TEST_F(RegistryTest, FailedReadsAreToldApartFromMissingValues) {
+    RegKey key(HKEY_LOCAL_MACHINE, L"Software\\Probe", true, kRegWriteAccess);
+    key[L"n"] = DWORD(7);
+    key[L"s"] = L"текст";
+    DWORD number = 42;
+    std::wstring text = L"kept";
+    EXPECT_EQ(key[L"missing"].Read(number), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(key[L"s"].Read(number), ERROR_FILE_NOT_FOUND);  // of another type: missing
+    EXPECT_EQ(number, 42u);
+    EXPECT_EQ(key[L"missing"].IntOr(5, "here", 1), 5u);
+    EXPECT_EQ(key[L"n"].IntOr(5, "here", 1), 7u);
+    EXPECT_EQ(key[L"missing"].TextOr(L"d", "here", 1), L"d");
+
+    // A handle without query access: the read fails, the out value stays.
+    RegKey writeOnly(HKEY_LOCAL_MACHINE, L"Software\\Probe", false, KEY_SET_VALUE);
+    ASSERT_TRUE(writeOnly.IsOpen());
+    EXPECT_EQ(writeOnly[L"n"].Read(number), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(writeOnly[L"s"].Read(text), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(number, 42u);
+    EXPECT_EQ(text, L"kept");
+    EXPECT_FALSE(writeOnly[L"n"].Int());
+    try {
+        (void)writeOnly[L"n"].IntOr(0, "Plugin/Probe", 77);
+        ADD_FAILURE() << "a denied read gave a value";
+    } catch (const WindowsError& error) {
+        EXPECT_EQ(error.Code(), DWORD(ERROR_ACCESS_DENIED));
+        EXPECT_NE(error.Reason().find("\"Plugin/Probe\":77"), std::string::npos) << error.Reason();
+    }
+    EXPECT_THROW((void)writeOnly[L"n"].GetInt(), WindowsError);
+
+    // The key deleted underneath through a second handle.
+    RegKey doomed(HKEY_LOCAL_MACHINE, L"Software\\Probe\\Doomed", true, kRegWriteAccess);
+    doomed[L"n"] = DWORD(3);
+    key.DeleteSubkey(L"Doomed");
+    LONG deleted = doomed[L"n"].Read(number);
+    EXPECT_NE(deleted, ERROR_SUCCESS);
+    EXPECT_NE(deleted, ERROR_FILE_NOT_FOUND);
+    EXPECT_THROW((void)doomed[L"n"].TextOr(L"", "here", 1), WindowsError);
+
+    // A key that exists but cannot be opened is no missing key either.
+    {
+        DeniedKey denied(HKEY_LOCAL_MACHINE, L"Software\\Probe\\Denied");
+        RegKey closed(HKEY_LOCAL_MACHINE, L"Software\\Probe\\Denied", false, kRegReadAccess);
+        EXPECT_FALSE(closed.IsOpen());
+        EXPECT_FALSE(closed.IsMissing());
+        EXPECT_THROW((void)closed[L"n"].IntOr(0, "here", 1), WindowsError);
+    }
+    RegKey absent(HKEY_LOCAL_MACHINE, L"Software\\Probe\\Absent", false, kRegReadAccess);
+    EXPECT_TRUE(absent.IsMissing());
+    EXPECT_EQ(absent[L"n"].IntOr(9, "here", 1), 9u);
+}
+
+// The scratch registry sweeps what runs that died left behind, and only that.
+TEST(ScratchRegistry, SweepsKeysOfRunsThatAreGone) {
+    FILETIME created{}, unused{};
+    ASSERT_TRUE(GetProcessTimes(GetCurrentProcess(), &created, &unused, &unused, &unused));
+    FILETIME other = created;
+    other.dwLowDateTime ^= 1;  // the same process id, but a process that started at another time
+    const std::wstring root = kScratchRoot;
+    const std::wstring gone = root + L"\\" + ScratchRegistry::RunName(0xFFFFFFF0, created, 1);
+    const std::wstring reused = root + L"\\" + ScratchRegistry::RunName(GetCurrentProcessId(), other, 1);
+    const std::wstring alive = root + L"\\" + ScratchRegistry::RunName(GetCurrentProcessId(), created, 999999);
+    for (const std::wstring& path : {gone, reused, alive})
+        ASSERT_TRUE(RegKey(HKEY_CURRENT_USER, path + L"\\HKLM\\Software", true, kRegWriteAccess).IsOpen());
+    {
+        ScratchRegistry scratch;
+        EXPECT_FALSE(RegKey(HKEY_LOCAL_MACHINE, L"Software", false, kRegReadAccess).IsOpen());  // empty
+        RegKey(HKEY_LOCAL_MACHINE, L"Software\\Probe", true, kRegWriteAccess)[L"x"] = DWORD(1);
+    }
+    auto exists = [](const std::wstring& path) { return RegKey(HKEY_CURRENT_USER, path, false, kRegReadAccess).IsOpen(); };
+    EXPECT_FALSE(exists(gone));
+    EXPECT_FALSE(exists(reused));
+    EXPECT_TRUE(exists(alive));
+    RegKey(HKEY_CURRENT_USER, root, false, kRegWriteAccess).DeleteSubkey(alive.substr(root.size() + 1));
+    // The real machine hive is back.
+    EXPECT_FALSE(RegKey(HKEY_LOCAL_MACHINE, L"Software\\Probe", false, kRegReadAccess).IsOpen());
+}
+
 TEST(AppLog, EveryRecordIsOnDiskWhenWriteReturns) {
     TempFolder temp;
     std::string path = temp.Path() + "\\logs\\day.txt";

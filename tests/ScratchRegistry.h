@@ -1,0 +1,53 @@
+// HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER of this process redirected to new empty keys while it
+// lives, and the keys removed afterwards: a clean registry for a simulator run or a test. The
+// scratch keys live in the real user hive under kScratchRoot, one subkey per run named after the
+// process that made it, so that a run that crashed is swept by the next one.
+#pragma once
+#include "Framework/Registry.h"
+#include <string>
+
+inline constexpr wchar_t kScratchRoot[] = L"Software\\TallymarkScratch";
+
+// One predefined hive redirected to a new subkey of `parent` (an ordinary key, which no override
+// touches) while it lives.
+class HiveOverride {
+public:
+    HiveOverride(HKEY hive, HKEY parent, const std::wstring& name);  // raises WindowsError
+    ~HiveOverride();
+    HiveOverride(const HiveOverride&) = delete;
+    HiveOverride& operator=(const HiveOverride&) = delete;
+
+private:
+    HKEY hive_;
+    RegKey key_;
+};
+
+class ScratchRegistry {
+public:
+    ScratchRegistry();  // raises WindowsError when the keys cannot be made or redirected
+    ScratchRegistry(const ScratchRegistry&) = delete;
+    ScratchRegistry& operator=(const ScratchRegistry&) = delete;
+
+    // Removes the scratch keys of runs whose process is gone; returns how many.
+    static unsigned SweepLeftovers();
+    // The key name a run of process `pid` started at `created` (its creation time) uses.
+    static std::wstring RunName(DWORD pid, const FILETIME& created, unsigned serial);
+
+private:
+    // The run's own key below kScratchRoot, made first and removed last.
+    class Run {
+    public:
+        Run();
+        ~Run();
+        Run(const Run&) = delete;
+        Run& operator=(const Run&) = delete;
+        HKEY Handle() const { return key_.Handle(); }
+
+    private:
+        std::wstring name_;
+        RegKey key_;
+    };
+
+    Run run_;
+    HiveOverride machine_, user_;
+};
