@@ -91,7 +91,7 @@ std::string BillSet::Summary() const {
     std::string text;
     for (const auto& [currency, denominations] : items_) {
         if (!text.empty()) text += " + ";
-        text += FormatBuffer(300, "%s\xA4%u", Narrow(currency).c_str(), CurrencyAmount(currency));
+        text += FormatBuffer(300, "%s\xA4%u", Narrow(currency.str()).c_str(), CurrencyAmount(currency.str()));
     }
     return text;
 }
@@ -164,9 +164,9 @@ void PublishCounter(CounterValues& values, const std::wstring& counter, const Bi
     const std::wstring prefix = kPropertyPrefix + counter + L".";
     values[prefix + L"All.All.Count"] = bills.TotalCount();
     for (const auto& [currency, denominations] : bills.Items()) {
-        const std::wstring base = prefix + currency + L".";
-        values[base + L"All.Count"] = bills.CurrencyCount(currency);
-        values[base + L"All.Total"] = bills.CurrencyAmount(currency);
+        const std::wstring base = prefix + currency.str() + L".";
+        values[base + L"All.Count"] = bills.CurrencyCount(currency.str());
+        values[base + L"All.Total"] = bills.CurrencyAmount(currency.str());
         for (const auto& [denomination, count] : denominations) {
             const std::wstring name = base + Decimal(denomination) + L".";
             values[name + L"Count"] = count;
@@ -244,7 +244,7 @@ void BillCounters::InsertCounterNames() {
 }
 
 void BillCounters::PublishAll(CounterValues& values) const {
-    for (const keystringW& name : names_) PublishCounter(values, name, CounterStore::Load(name));
+    for (const keystringW& name : names_) PublishCounter(values, name.str(), CounterStore::Load(name.str()));
 }
 
 void BillCounters::Refresh() {
@@ -253,7 +253,7 @@ void BillCounters::Refresh() {
     for (const auto& [name, value] : snapshotValues_) fresh[name] = value;
     published_ = std::move(fresh);
     resets_.clear();
-    for (const keystringW& name : names_) resets_[name] = CounterStore::ReadResetInfo(name);
+    for (const keystringW& name : names_) resets_[name] = CounterStore::ReadResetInfo(name.str());
     for (const auto& [name, info] : snapshotResets_) resets_[name] = info;
 }
 
@@ -263,10 +263,10 @@ void BillCounters::CountBill(uint32_t denomination, const std::wstring& currency
     CounterValues scratch;
     const std::wstring valueName = Decimal(denomination);
     for (const keystringW& name : names_) {
-        RegKey key(root.Handle(), name + L"\\" + currency, true, kRegWriteAccess);
+        RegKey key(root.Handle(), name.str() + L"\\" + currency, true, kRegWriteAccess);
         RegKey::Value value = key[valueName];
         value = value.Int().value_or(0) + 1;
-        PublishCounter(scratch, name, CounterStore::Load(name));
+        PublishCounter(scratch, name.str(), CounterStore::Load(name.str()));
     }
     Refresh();
     log_.Write(LogEvent::CashAccept, CashAcceptText(denomination, currency, CounterStore::Load(L"Collect")));

@@ -49,8 +49,8 @@ protected:
 TEST_F(CounterTest, FirstBanknoteGoesIntoAllEightCountersAndTheLog) {
     counters_.CountBill(100, L"RUB");
     for (const keystringW& name : CounterNames()) {
-        RegKey key(HKEY_LOCAL_MACHINE, CounterKey(name) + L"\\RUB", false, kRegReadAccess);
-        EXPECT_EQ(key[L"100"].Int(), std::optional<DWORD>(1)) << Narrow(name);
+        RegKey key(HKEY_LOCAL_MACHINE, CounterKey(name.str()) + L"\\RUB", false, kRegReadAccess);
+        EXPECT_EQ(key[L"100"].Int(), std::optional<DWORD>(1)) << Narrow(name.str());
     }
     ASSERT_EQ(Records().size(), 2u);
     EXPECT_EQ(Records()[1], "6\tCASH.ACCEPT\t;" + A(L"принята купюра 100 RUB (всего в стекере купюр 1 шт.: RUB") + "\xA4" "100)");
