@@ -189,7 +189,9 @@ public:
     // Counts one loop-body pass; too many raise LimitExceeded.
     void CountLoopPass();
     // Counts characters written on behalf of the template; more than kMaxText raise LimitExceeded.
+    // What the client defines outside Process is not the template's.
     void CountText(size_t chars) {
+        if (contexts.empty()) return;
         if (chars > kMaxText - textWritten_) throw LimitExceeded(LimitExceeded::Text);
         textWritten_ += chars;
     }

@@ -474,9 +474,11 @@ TEST(MacroRobustness, TextBeyondTheLimitIsStopped) {
         EXPECT_EQ(o.text, L"") << Narrow(t.substr(0, 60));
         EXPECT_EQ(o.errors, std::vector<std::wstring>{text}) << Narrow(t.substr(0, 60));
     }
-    // The limit itself is reached, not only approached.
+    // The limit itself is reached, not only approached; what the client defines is not counted.
     std::wstring plain(MacroProc::kMaxText, L'x');
     EXPECT_EQ(Render(plain).text.size(), MacroProc::kMaxText);
+    const std::wstring half(MacroProc::kMaxText / 2 + 1, L'x');
+    EXPECT_EQ(Render(L"%{ifdef(b):yes%}", {{L"a", half}, {L"b", half}}).text, L"yes");
     plain += L"%%";
     EXPECT_EQ(Render(plain).errors, std::vector<std::wstring>{text});
 }
