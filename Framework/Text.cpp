@@ -4,7 +4,20 @@
 #include <cwchar>
 #include <vector>
 
-bool EqualNoCase(const std::wstring& a, const std::wstring& b) { return lstrcmpiW(a.c_str(), b.c_str()) == 0; }
+int CompareNoCase(const std::wstring& a, const std::wstring& b) {
+    const wchar_t *pa = a.c_str(), *pb = b.c_str();
+    const wchar_t *endA = pa + a.size(), *endB = pb + b.size();
+    for (;;) {
+        // lstrcmpiW stops at the first NUL, which ends each part (the string's own terminator included).
+        if (int order = lstrcmpiW(pa, pb)) return order;
+        pa += std::wcslen(pa);
+        pb += std::wcslen(pb);
+        if (pa == endA || pb == endB) return pa == endA ? (pb == endB ? 0 : -1) : 1;
+        ++pa, ++pb;
+    }
+}
+
+bool EqualNoCase(const std::wstring& a, const std::wstring& b) { return CompareNoCase(a, b) == 0; }
 
 std::string Narrow(std::wstring_view text, UINT codePage) {
     if (text.empty()) return {};

@@ -7,19 +7,27 @@
 
 using stringW = std::wstring;
 
-// A wide string ordered and compared without regard to case, in lstrcmpiW order.
-class keystringW : public std::wstring {
-public:
-    using std::wstring::wstring;
-    keystringW() = default;
-    keystringW(const std::wstring& s) : std::wstring(s) {}
-    keystringW(std::wstring&& s) : std::wstring(std::move(s)) {}
-    friend bool operator<(const keystringW& a, const keystringW& b) { return lstrcmpiW(a.c_str(), b.c_str()) < 0; }
-    friend bool operator==(const keystringW& a, const keystringW& b) { return lstrcmpiW(a.c_str(), b.c_str()) == 0; }
-    friend bool operator!=(const keystringW& a, const keystringW& b) { return !(a == b); }
-};
-
+// lstrcmpiW order extended past NULs: the texts compare part by part between NULs, and a text that
+// ends where the other goes on is the smaller.
+int CompareNoCase(const std::wstring& a, const std::wstring& b);
 bool EqualNoCase(const std::wstring& a, const std::wstring& b);
+
+// A name compared and ordered without regard to case, in lstrcmpiW order, over the whole string:
+// a NUL inside is ordinary text. It is not a std::wstring, so that no comparison can fall back to
+// the case-sensitive one; str() gives the text for everything else.
+class keystringW {
+public:
+    keystringW() = default;
+    keystringW(const wchar_t* text) : text_(text) {}
+    keystringW(std::wstring text) : text_(std::move(text)) {}
+    const std::wstring& str() const { return text_; }
+    bool empty() const { return text_.empty(); }
+    friend bool operator<(const keystringW& a, const keystringW& b) { return CompareNoCase(a.text_, b.text_) < 0; }
+    friend bool operator==(const keystringW& a, const keystringW& b) { return CompareNoCase(a.text_, b.text_) == 0; }
+
+private:
+    std::wstring text_;
+};
 
 // Code-page conversion. Narrow texts of the system are in the ANSI code page unless told otherwise;
 // characters that the code page lacks become '?'.

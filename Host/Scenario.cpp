@@ -402,7 +402,7 @@ void Scenario::Define() {
     commands_[L"dump"] = [this](Line& line) {
         std::wstring what = line.Word();
         if (EqualNoCase(what, L"props")) {
-            for (const auto& [name, value] : terminal_.Environment().Properties()) Say(L"  prop " + name + L" = " + value);
+            for (const auto& [name, value] : terminal_.Environment().Properties()) Say(L"  prop " + name.str() + L" = " + value);
         } else if (EqualNoCase(what, L"reg")) {
             std::wstring path;
             HKEY root = ParseRegistryPath(line.Word(), path);

@@ -39,7 +39,7 @@ void BlockContext::Scan(Pos& pos, stringW& out) {
     const Pos open = pos;
     pos += 2;
     ScanBlockHeader(pos);
-    if (passThrough && !p.skipping) out.append(open, pos);
+    if (passThrough && !p.skipping) p.Append(out, open, pos);
 
     if (!isFor) {
         ScanBlockBody(pos, out);
@@ -56,7 +56,7 @@ void BlockContext::Scan(Pos& pos, stringW& out) {
     for (const keystringW& name : names) {
         p.CountLoopPass();
         pos = body;
-        p.Define(loopVariable, name);
+        p.Define(loopVariable.str(), name.str());
         ScanBlockBody(pos, out);
     }
 }
@@ -84,7 +84,7 @@ void BlockContext::ScanBlockHeader(Pos& pos) {
             ScanParams(pos, params);
             p.PushScope();
             scopePushed = true;
-            for (const auto& [name, value] : params) p.Define(name, value);
+            for (const auto& [name, value] : params) p.Define(name.str(), value);
             ExpectColon(pos);
         } else if (SameWord(keyword, L"field")) {
             formatted = true;
@@ -92,7 +92,7 @@ void BlockContext::ScanBlockHeader(Pos& pos) {
             ExpectColon(pos);
         } else if (SameWord(keyword, L"for")) {
             isFor = true;
-            loopVariable.clear();
+            loopVariable = keystringW();
             size_t count = ScanParams(pos, params);
             ExpectColon(pos);
             if (count > 0 && !params.empty()) {
@@ -170,9 +170,9 @@ size_t BlockContext::ScanParams(Pos& pos, Params& map) {
             }
             if (p.At(pos) == L':' && !p.AtEnd(pos)) {
                 ++pos;
-                key += L':';
+                p.Append(key, L':');
                 stringW second = p.ScanIdentifier(pos, valid);
-                key += second;
+                p.Append(key, second);
                 if (!valid) {
                     illegal = true;
                     if (!Settle(IllegalName(second), pos)) {
@@ -200,6 +200,7 @@ size_t BlockContext::ScanParams(Pos& pos, Params& map) {
                 value = p.ScanValue(pos, L"=");
             }
             if (!p.skipping) {
+                p.CountText(value.size());
                 map[keystringW(key)] = value;
                 ++count;
             }
@@ -236,20 +237,21 @@ void BlockContext::ScanBlockBody(Pos& pos, stringW& out) {
     const size_t mark = out.size();
     for (;;) {
         Pos next = std::find(pos, p.End(), L'%');
-        if (!p.skipping) out.append(pos, next);
+        if (!p.skipping) p.Append(out, pos, next);
         pos = next;
         if (p.AtEnd(pos)) {
             if (p.skipping) break;
-            throw SyntaxExpected(L"%}");
+            throw SyntaxExpected(L"%}", true);
         }
         if (pos + 1 == p.End()) {
-            if (!p.skipping) throw SyntaxExpected(L"}");
+            // The final "%" belongs to the unfinished block, whose partial output is dropped.
             ++pos;
+            if (!p.skipping) throw SyntaxExpected(L"}", true);
             continue;
         }
         if (pos[1] == L'}') {
             pos += 2;
-            if (!p.skipping && passThrough) out += L"%}";
+            if (!p.skipping && passThrough) p.Append(out, L"%}");
             break;
         }
         try {
@@ -267,7 +269,7 @@ void BlockContext::ScanBlockBody(Pos& pos, stringW& out) {
     if (formatted && !p.skipping) {
         stringW text = out.substr(mark);
         out.resize(mark);
-        out += FormatField(params, text);
+        p.Append(out, FormatField(params, text));
     }
 }
 

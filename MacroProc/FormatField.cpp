@@ -13,10 +13,12 @@ constexpr double kOptionLimit = 1000000;
 // "%.*f" of a double needs no more decimals than this to be exact.
 constexpr int kMaxPrecision = 340;
 const wchar_t kEllipsis = L'\x2026';
+// GetNumberFormat takes a decimal separator of at most this many characters.
+constexpr size_t kMaxDecimalSep = 3;
 
 const stringW* Find(const Params& options, const wchar_t* name) {
     for (const auto& [key, value] : options)
-        if (SameWord(key, name)) return &value;
+        if (SameWord(key.str(), name)) return &value;
     return nullptr;
 }
 
@@ -59,14 +61,17 @@ void FormatNumber(const Params& options, std::optional<int> prec, stringW& text)
     const stringW core = text.substr(lead, text.size() - lead - trail);
     double number = 0;
     if (!ScanNumberAny(Narrow(core), number, {0, 2, 1}) || !std::isfinite(number)) return;
+    const stringW* sep = Find(options, L"sep");
+    const std::string decimalSep = sep ? Narrow(*sep) : std::string();
+    // A longer separator is refused like a failed formatting: the text stays as it was.
+    if (decimalSep.size() > kMaxDecimalSep) return;
     const std::string printed = prec ? FormatBuffer(4096, "%.*f", std::min(*prec, kMaxPrecision), number)
                                      : FormatBuffer(4096, "%f", number);
     LocaleNumberFormat format = UserNumberFormat();
     if (prec) format->NumDigits = UINT(std::clamp(*prec, 0, kMaxPrecision));
     format->Grouping = 0;
     format->NegativeOrder = 1;
-    const stringW* sep = Find(options, L"sep");
-    if (sep && !sep->empty()) format.SetDecimalSep(Narrow(*sep));
+    if (!decimalSep.empty()) format.SetDecimalSep(decimalSep);
     std::vector<char> buffer(4096);
     int n = GetNumberFormatA(LocaleLCID(), 0, printed.c_str(), &format.Get(), buffer.data(), int(buffer.size()));
     if (n <= 0) return;

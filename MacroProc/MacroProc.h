@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -33,7 +34,10 @@ public:
 };
 class SyntaxExpected : public Error {
 public:
-    explicit SyntaxExpected(const stringW& element);
+    // `textEnded`: the text ended before the element, so every enclosing construct ends unfinished
+    // too; only the innermost one reports it.
+    explicit SyntaxExpected(const stringW& element, bool textEnded = false);
+    bool textEnded;
 };
 class SyntaxUnexpected : public Error {
 public:
@@ -43,11 +47,11 @@ class UnknownNamePrefix : public Error {
 public:
     explicit UnknownNamePrefix(const stringW& prefix);
 };
-// The template nests deeper, or repeats more, than the scanner allows. No construct recovers from
-// it: the whole template is abandoned and the error reported once.
+// The template nests deeper, repeats more or makes more text than the scanner allows. No construct
+// recovers from it: the whole template is abandoned and the error reported once.
 class LimitExceeded : public Error {
 public:
-    enum Kind { Nesting, Repetition };
+    enum Kind { Nesting, Repetition, Text };
     explicit LimitExceeded(Kind kind);
 };
 
@@ -55,6 +59,9 @@ public:
 constexpr size_t kMaxNesting = 256;
 // Most loop-body passes of all "for" blocks of one template together.
 constexpr size_t kMaxLoopPasses = 1000000;
+// Most characters that one template may make the processor write: output, names, values and
+// variables, counted as they are written. Bounds both the memory and the work of a template.
+constexpr size_t kMaxText = 16 * 1024 * 1024;
 
 class Processor;
 
@@ -181,6 +188,20 @@ public:
     Pos End() const { return end_; }
     // Counts one loop-body pass; too many raise LimitExceeded.
     void CountLoopPass();
+    // Counts characters written on behalf of the template; more than kMaxText raise LimitExceeded.
+    // What the client defines outside Process is not the template's.
+    void CountText(size_t chars) {
+        if (contexts.empty()) return;
+        if (chars > kMaxText - textWritten_) throw LimitExceeded(LimitExceeded::Text);
+        textWritten_ += chars;
+    }
+    // Appends with CountText: every text the scanner builds grows through these.
+    void Append(stringW& out, std::wstring_view text) {
+        CountText(text.size());
+        out.append(text);
+    }
+    void Append(stringW& out, Pos from, Pos until) { Append(out, std::wstring_view(from, size_t(until - from))); }
+    void Append(stringW& out, wchar_t c) { Append(out, std::wstring_view(&c, 1)); }
 
     // Sees every error record the template error log would get (whether or not a log is open).
     std::function<void(const std::string& record)> errorObserver;
@@ -193,24 +214,37 @@ public:
     bool skipping = false;
     bool dropUndefinedEscapes = false;
 
-    size_t ScopeDepth() const { return scopes.size(); }
+    size_t ScopeDepth() const { return scopes_.size(); }
 
 private:
-    using Scope = std::map<keystringW, stringW>;
+    // Scopes are layers over one map instead of copies: a name's bindings stack up by scope depth,
+    // the innermost binding is what the innermost scope sees, and a scope drops the bindings it
+    // made when it is popped. Pushing a scope costs nothing, popping costs what it bound.
+    struct Binding {
+        size_t depth;  // 1 for the outermost scope
+        stringW value;
+    };
+    using Variables = std::map<keystringW, std::vector<Binding>>;
     friend class DelegationGuard;
-    // The innermost scope's entry of a name, through a cache of exact spellings: the
-    // case-insensitive comparisons of the map are the slowest part of evaluating a name.
-    Scope::iterator FindVariable(const stringW& name);
+    // The visible value of a plain variable, or null.
+    const stringW* FindVariable(const stringW& name);
+    // The map entry of a name, through a cache of exact spellings: the case-insensitive
+    // comparisons of the map are the slowest part of evaluating a name. Entries are never erased,
+    // so cached iterators stay valid.
+    Variables::iterator Entry(const stringW& name, bool create);
     void SetInnermost(const stringW& name, const stringW& value);
 
-    std::vector<Scope> scopes;
-    std::unordered_map<stringW, Scope::iterator> lookup_;  // innermost scope only
+    Variables variables_;
+    std::vector<std::vector<Variables::iterator>> scopes_;  // per scope, the entries it bound
+    std::unordered_map<stringW, Variables::iterator> lookup_;
     NameHandler* FindHandler(const keystringW& prefix) const;
     bool SettingOn(const wchar_t* name) const;
 
     Pos end_ = nullptr;
     size_t delegationDepth_ = 0;
     size_t loopPasses_ = 0;
+    size_t textWritten_ = 0;
+    bool textEndReported_ = false;
 };
 
 // Formats a field block's text by its options.

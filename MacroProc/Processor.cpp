@@ -9,17 +9,26 @@ namespace MacroProc {
 IllegalName::IllegalName(const stringW& name)
     : Error(name.empty() ? stringW(L"Пустое имя не допускается") : L"Недопустимое имя: " + name) {}
 UndefinedName::UndefinedName(const stringW& name) : Error(L"Имя не определено: " + name) {}
-SyntaxExpected::SyntaxExpected(const stringW& element)
-    : Error(L"Ожидается синтаксический элемент \"" + element + L"\"") {}
+SyntaxExpected::SyntaxExpected(const stringW& element, bool textEnded)
+    : Error(L"Ожидается синтаксический элемент \"" + element + L"\""), textEnded(textEnded) {}
 SyntaxUnexpected::SyntaxUnexpected(const stringW& element)
     : Error(L"Неожиданное использование синтаксического элемента \"" + element + L"\"") {}
 UnknownNamePrefix::UnknownNamePrefix(const stringW& prefix)
     : Error(L"Неизвестный префикс имени: \"" + prefix + L"\"") {}
-LimitExceeded::LimitExceeded(Kind kind)
-    : Error(kind == Nesting ? L"Превышена допустимая глубина вложенности синтаксических элементов (" +
-                                  std::to_wstring(kMaxNesting) + L")"
-                            : L"Превышено допустимое число повторений блоков for (" +
-                                  std::to_wstring(kMaxLoopPasses) + L")") {}
+namespace {
+stringW LimitMessage(LimitExceeded::Kind kind) {
+    switch (kind) {
+    case LimitExceeded::Nesting:
+        return L"Превышена допустимая глубина вложенности синтаксических элементов (" + std::to_wstring(kMaxNesting) + L")";
+    case LimitExceeded::Repetition:
+        return L"Превышено допустимое число повторений блоков for (" + std::to_wstring(kMaxLoopPasses) + L")";
+    case LimitExceeded::Text: break;
+    }
+    return L"Превышен допустимый объём текста шаблона (" + std::to_wstring(kMaxText) + L" знаков)";
+}
+}  // namespace
+
+LimitExceeded::LimitExceeded(Kind kind) : Error(LimitMessage(kind)) {}
 
 bool Context::HandleError(const Error&, Pos) { return false; }
 
@@ -88,6 +97,8 @@ stringW Processor::Process(const stringW& text) {
     stringW result;
     Pos pos = text.data();
     end_ = pos + text.size();
+    textWritten_ = 0;
+    textEndReported_ = false;
     struct Closer {
         Processor& p;
         ~Closer() { p.CloseContextsAbove(nullptr); }
@@ -132,8 +143,12 @@ void Processor::Define(const stringW& name, const stringW& value) {
 
 void Processor::DefineInAllScopes(const stringW& name, const stringW& value) {
     if (skipping) return;
-    SetInnermost(name, value);
-    for (auto scope = scopes.rbegin() + 1; scope != scopes.rend(); ++scope) (*scope)[keystringW(name)] = value;
+    CountText(value.size());
+    // One binding in the outermost scope, shadowed nowhere, is the value in every scope. The
+    // outermost scope is never popped, so it needs no record of its bindings.
+    std::vector<Binding>& bindings = Entry(name, true)->second;
+    bindings.clear();
+    bindings.push_back({1, value});
 }
 
 std::optional<stringW> Processor::EvaluateName(const stringW& name, bool quiet) {
@@ -145,8 +160,7 @@ std::optional<stringW> Processor::EvaluateName(const stringW& name, bool quiet) 
         DelegationGuard guard(*this);
         return handler->GetValue(*this, split.prefix, split.rest, quiet);
     }
-    auto it = FindVariable(name);
-    if (it != scopes.back().end()) return it->second;
+    if (const stringW* value = FindVariable(name)) return *value;
     if (!quiet) throw UndefinedName(name);
     return std::nullopt;
 }
@@ -160,23 +174,37 @@ bool Processor::IsDefined(const stringW& name) {
         DelegationGuard guard(*this);
         return handler->IsDefined(*this, split.prefix, split.rest);
     }
-    return FindVariable(name) != scopes.back().end();
+    return FindVariable(name) != nullptr;
 }
 
 void Processor::SetInnermost(const stringW& name, const stringW& value) {
-    auto it = FindVariable(name);
-    if (it != scopes.back().end())
-        it->second = value;
-    else
-        scopes.back().emplace(keystringW(name), value);
+    CountText(value.size());
+    const Variables::iterator entry = Entry(name, true);
+    std::vector<Binding>& bindings = entry->second;
+    const size_t depth = scopes_.size();
+    if (!bindings.empty() && bindings.back().depth == depth) {
+        bindings.back().value = value;
+    } else {
+        bindings.push_back({depth, value});
+        scopes_.back().push_back(entry);
+    }
 }
 
-Processor::Scope::iterator Processor::FindVariable(const stringW& name) {
+const stringW* Processor::FindVariable(const stringW& name) {
+    const Variables::iterator entry = Entry(name, false);
+    return entry == variables_.end() || entry->second.empty() ? nullptr : &entry->second.back().value;
+}
+
+Processor::Variables::iterator Processor::Entry(const stringW& name, bool create) {
     auto cached = lookup_.find(name);
     if (cached != lookup_.end()) return cached->second;
-    auto it = scopes.back().find(keystringW(name));
-    if (it != scopes.back().end()) lookup_.emplace(name, it);
-    return it;
+    auto entry = variables_.find(keystringW(name));
+    if (entry == variables_.end()) {
+        if (!create) return entry;
+        entry = variables_.emplace(keystringW(name), std::vector<Binding>()).first;
+    }
+    lookup_.emplace(name, entry);
+    return entry;
 }
 
 std::vector<keystringW> Processor::ListNames(const stringW& pattern) {
@@ -184,38 +212,34 @@ std::vector<keystringW> Processor::ListNames(const stringW& pattern) {
     if (skipping) return names;
     SplitName split = Split(pattern);
     if (split.prefix.empty()) {
-        for (const auto& [name, value] : scopes.back())
-            if (MatchWildcard(pattern, name)) names.push_back(name);
+        for (const auto& [name, bindings] : variables_)
+            if (!bindings.empty() && MatchWildcard(pattern, name.str())) names.push_back(name);
         return names;
     }
     std::vector<std::pair<keystringW, NameHandler*>> selected;
-    if (split.prefix.find_first_of(L"?*") == stringW::npos) {
+    if (split.prefix.str().find_first_of(L"?*") == stringW::npos) {
         if (NameHandler* handler = FindHandler(split.prefix)) selected.emplace_back(split.prefix, handler);
     } else {
         for (const auto& [prefix, handler] : handlers)
-            if (MatchWildcard(split.prefix, prefix)) selected.emplace_back(prefix, handler.get());
+            if (MatchWildcard(split.prefix.str(), prefix.str())) selected.emplace_back(prefix, handler.get());
     }
     DelegationGuard guard(*this);
     for (const auto& [prefix, handler] : selected)
         for (const keystringW& name : handler->ListNames(*this, prefix, split.rest))
-            names.push_back(keystringW(prefix + name));
+            names.push_back(prefix.str() + name.str());
     std::stable_sort(names.begin(), names.end());
     return names;
 }
 
-void Processor::PushScope() {
-    lookup_.clear();
-    if (scopes.empty())
-        scopes.emplace_back();
-    else
-        scopes.push_back(scopes.back());
-}
+void Processor::PushScope() { scopes_.emplace_back(); }
 
 void Processor::PopScope() {
-    if (scopes.size() > 1) {
-        lookup_.clear();
-        scopes.pop_back();
-    }
+    if (scopes_.size() <= 1) return;
+    const size_t depth = scopes_.size();
+    // An entry may be listed twice, or have been rebound in all scopes since: drop only this depth's.
+    for (const Variables::iterator entry : scopes_.back())
+        if (!entry->second.empty() && entry->second.back().depth == depth) entry->second.pop_back();
+    scopes_.pop_back();
 }
 
 bool Processor::MatchWildcard(const stringW& pattern, const stringW& text) {
@@ -255,6 +279,10 @@ bool Processor::SettingOn(const wchar_t* name) const { return settings[name].Int
 
 bool Processor::ReportError(const Error& error) {
     if (skipping) return true;
+    const auto* expected = dynamic_cast<const SyntaxExpected*>(&error);
+    const bool textEnded = expected && expected->textEnded;
+    // The constructs around the one that reported the end of the text end unfinished as well.
+    if (textEnded && textEndReported_) return true;
     if (SettingOn(L"Show Errors")) ErrorMessage(nullptr, error.Reason());
     if (debugLog || errorObserver) {
         static const std::string intro = Narrow(L"Ошибка шаблона текста, источник \"");
@@ -263,7 +291,10 @@ bool Processor::ReportError(const Error& error) {
         if (debugLog) debugLog->Write(2, "%s", record.c_str());
         if (errorObserver) errorObserver(record);
     }
-    return !SettingOn(L"Rethrow Errors");
+    const bool goOn = !SettingOn(L"Rethrow Errors");
+    // Rethrown, the same error passes every level and is reported at each.
+    if (textEnded && goOn) textEndReported_ = true;
+    return goOn;
 }
 
 // ---- the ":" handler ----

@@ -84,7 +84,7 @@ void TopContext::Scan(Pos& pos, stringW& out) {
             }
         } else {
             if (next == pos) next = p.End();  // a final "%" is plain text
-            if (!p.skipping) out.append(pos, next);
+            if (!p.skipping) p.Append(out, pos, next);
             pos = next;
         }
     }
@@ -94,7 +94,7 @@ void Processor::ScanEscape(Pos& pos, stringW& out) {
     if (AtEnd(pos) || *pos != L'%') throw InternalError("Illegal use of ScanEscape: " + Rest(pos, end_));
     if (pos + 1 == end_) {
         ++pos;
-        if (!skipping) out += L'%';
+        if (!skipping) Append(out, L'%');
         return;
     }
     const wchar_t c = pos[1];
@@ -123,16 +123,16 @@ void Processor::ScanEscape(Pos& pos, stringW& out) {
     }
     case L'%':
         pos += 2;
-        if (!skipping) out += L'%';
+        if (!skipping) Append(out, L'%');
         return;
     default: {
         pos += 2;
         if (skipping) return;
         std::optional<stringW> value = EvaluateName(stringW(1, c), true);
         if (value)
-            out += *value;
+            Append(out, *value);
         else if (!dropUndefinedEscapes)
-            out.append({L'%', c});
+            Append(out, pos - 2, pos);
     }
     }
 }
@@ -148,7 +148,7 @@ void NameContext::Scan(Pos& pos, stringW& out) {
         segmentStart = pos;
         if (p.AtEnd(pos)) {
             if (p.skipping) break;
-            throw SyntaxExpected(L")");
+            throw SyntaxExpected(L")", true);
         }
         if (*pos == L')') {
             ++pos;
@@ -156,7 +156,7 @@ void NameContext::Scan(Pos& pos, stringW& out) {
         }
         if (*pos == L':') {
             ++pos;
-            name += L':';
+            p.Append(name, L':');
             prefix = name;
             prefixTaken = true;
             break;
@@ -178,10 +178,10 @@ void NameContext::Scan(Pos& pos, stringW& out) {
                 p.skipping = true;
                 GlobalMacroNameHandler().ReadName(p, prefix, pos);
                 p.skipping = wasSkipping;
-                if (!wasSkipping) throw UnknownNamePrefix(prefix);
+                if (!wasSkipping) throw UnknownNamePrefix(prefix.str());
             } else {
                 std::shared_ptr<NameHandler> handler = it->second;
-                name += handler->ReadName(p, prefix, pos);
+                p.Append(name, handler->ReadName(p, prefix, pos));
             }
         } catch (const LimitExceeded&) {
             throw;
@@ -195,7 +195,7 @@ void NameContext::Scan(Pos& pos, stringW& out) {
     if (name.empty()) valid = false;
     if (!valid) throw IllegalName(name);
     try {
-        if (std::optional<stringW> value = p.EvaluateName(name, false)) out += *value;
+        if (std::optional<stringW> value = p.EvaluateName(name, false)) p.Append(out, *value);
     } catch (const LimitExceeded&) {
         throw;
     } catch (const Error& e) {
@@ -205,7 +205,7 @@ void NameContext::Scan(Pos& pos, stringW& out) {
 
 bool NameContext::HandleError(const Error& error, Pos pos) {
     if (dynamic_cast<const IllegalName*>(&error) && !processor.skipping && segmentStart && pos >= segmentStart) {
-        name.append(segmentStart, pos);
+        processor.Append(name, segmentStart, pos);
         valid = false;
     }
     return false;
@@ -231,7 +231,7 @@ bool Processor::ScanName(Pos& pos, stringW& name, bool& valid, const wchar_t* ex
         Pos run = pos;
         while (!AtEnd(run) && IsNameChar(*run)) ++run;
         if (run == pos) valid = false;
-        name.append(pos, run);
+        Append(name, pos, run);
         pos = run;
     } else {
         valid = false;
@@ -239,7 +239,7 @@ bool Processor::ScanName(Pos& pos, stringW& name, bool& valid, const wchar_t* ex
     if (!valid) {
         Pos run = pos;
         while (!AtEnd(run) && *run != L'%' && *run != L')' && !InSet(*run, extraTerminators)) ++run;
-        name.append(pos, run);
+        Append(name, pos, run);
         pos = run;
     }
     return pos != start;
@@ -271,7 +271,7 @@ stringW Processor::ScanValue(Pos& pos, const wchar_t* extraTerminators) {
         while (!AtEnd(run) && !IsSpace(*run) && *run != L'%' && *run != L'(' && *run != L')' &&
                !InSet(*run, extraTerminators))
             ++run;
-        value.append(pos, run);
+        Append(value, pos, run);
         pos = run;
         if (At(pos) != L'%' || AtEnd(pos)) break;
         if (At(pos, 1) == L'{') {
@@ -296,11 +296,11 @@ stringW Processor::ScanQuoted(Pos& pos) {
             return text;
         }
         if (close + 1 < end_ && close[1] == delimiter) {
-            if (!skipping) text.append(pos, close + 1);
+            if (!skipping) Append(text, pos, close + 1);
             pos = close + 2;
             continue;
         }
-        if (!skipping) text.append(pos, close);
+        if (!skipping) Append(text, pos, close);
         pos = close + 1;
         return text;
     }
@@ -333,7 +333,7 @@ void Processor::SkipHeader(Pos& pos) {
             if (depth == 0) return;
         }
     }
-    if (depth > 0 && !skipping) throw SyntaxExpected(L")");
+    if (depth > 0 && !skipping) throw SyntaxExpected(L")", AtEnd(pos));
 }
 
 }  // namespace MacroProc

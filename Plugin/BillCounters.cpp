@@ -98,7 +98,7 @@ std::string BillSet::Summary() const {
     std::string text;
     for (const auto& [currency, denominations] : items_) {
         if (!text.empty()) text += " + ";
-        text += FormatBuffer(300, "%s\xA4%u", Narrow1251(currency).c_str(), CurrencyAmount(currency));
+        text += FormatBuffer(300, "%s\xA4%u", Narrow1251(currency.str()).c_str(), CurrencyAmount(currency.str()));
     }
     return text;
 }
@@ -174,9 +174,9 @@ void PublishCounter(CounterValues& values, const std::wstring& counter, const Bi
     const std::wstring prefix = kPropertyPrefix + counter + L".";
     values[prefix + L"All.All.Count"] = bills.TotalCount();
     for (const auto& [currency, denominations] : bills.Items()) {
-        const std::wstring base = prefix + currency + L".";
-        values[base + L"All.Count"] = bills.CurrencyCount(currency);
-        values[base + L"All.Total"] = bills.CurrencyAmount(currency);
+        const std::wstring base = prefix + currency.str() + L".";
+        values[base + L"All.Count"] = bills.CurrencyCount(currency.str());
+        values[base + L"All.Total"] = bills.CurrencyAmount(currency.str());
         for (const auto& [denomination, count] : denominations) {
             const std::wstring name = base + Decimal(denomination) + L".";
             values[name + L"Count"] = count;
@@ -254,7 +254,7 @@ void BillCounters::InsertCounterNames() {
 }
 
 void BillCounters::PublishAll(CounterValues& values) const {
-    for (const keystringW& name : names_) PublishCounter(values, name, CounterStore::Load(name));
+    for (const keystringW& name : names_) PublishCounter(values, name.str(), CounterStore::Load(name.str()));
 }
 
 void BillCounters::Refresh() {
@@ -263,7 +263,7 @@ void BillCounters::Refresh() {
     for (const auto& [name, value] : snapshotValues_) fresh[name] = value;
     published_ = std::move(fresh);
     resets_.clear();
-    for (const keystringW& name : names_) resets_[name] = CounterStore::ReadResetInfo(name);
+    for (const keystringW& name : names_) resets_[name] = CounterStore::ReadResetInfo(name.str());
     for (const auto& [name, info] : snapshotResets_) resets_[name] = info;
 }
 
@@ -274,7 +274,7 @@ void BillCounters::CountBill(uint32_t denomination, const std::wstring& currency
     // Every count is read before any is written: a failed read leaves all counters as they were.
     std::vector<std::pair<RegKey, DWORD>> counts;
     for (const keystringW& name : names_) {
-        RegKey key(root.Handle(), name + L"\\" + currency, true, kRegWriteAccess);
+        RegKey key(root.Handle(), name.str() + L"\\" + currency, true, kRegWriteAccess);
         if (!key) throw WindowsError(DWORD(key.LastError()), kSource, __LINE__);
         DWORD count = key[valueName].IntOr(0, kSource, __LINE__);
         counts.emplace_back(std::move(key), count + 1);
@@ -282,7 +282,7 @@ void BillCounters::CountBill(uint32_t denomination, const std::wstring& currency
     CounterValues scratch;
     for (size_t i = 0; i < names_.size(); ++i) {
         counts[i].first[valueName] = counts[i].second;
-        PublishCounter(scratch, names_[i], CounterStore::Load(names_[i]));
+        PublishCounter(scratch, names_[i].str(), CounterStore::Load(names_[i].str()));
     }
     Refresh();
     log_.Write(LogEvent::CashAccept, CashAcceptText(denomination, currency, CounterStore::Load(L"Collect")));

@@ -190,12 +190,12 @@ std::wstring SessionExtender::ProduceText(const std::wstring& templateName, Real
     for (const wchar_t* name : {L"time", L"время", L"vremya"}) processor.Define(name, time);
     processor.Define(L"CUC", CurrencyCode());
     processor.Define(L"CUS", CurrencySuffix());
-    for (const auto& [name, value] : params) processor.Define(name, value);
+    for (const auto& [name, value] : params) processor.Define(name.str(), value);
 
     TerminalExtender& extender = Extender();
-    for (const auto& [name, value] : extender.PublishedValues()) processor.Define(name, std::to_wstring(value));
+    for (const auto& [name, value] : extender.PublishedValues()) processor.Define(name.str(), std::to_wstring(value));
     for (const auto& [counter, info] : extender.Counters().Resets()) {
-        std::wstring base = L"Tallymark.BillCounter." + counter + L".Reset.";
+        std::wstring base = L"Tallymark.BillCounter." + counter.str() + L".Reset.";
         processor.Define(base + L"Number", std::to_wstring(info.number));
         processor.Define(base + L"DateTime", FormatDateTime(info.time, 2));
         processor.Define(base + L"PrevDateTime", FormatDateTime(info.previous, 2));
@@ -214,7 +214,7 @@ std::vector<keystringW> SessionPropMacroNameHandler::ListNames(MacroProc::Proces
     std::vector<keystringW> names;
     if (processor.skipping) return names;
     for (const auto& [name, value] : extender_.Properties())
-        if (MacroProc::Processor::MatchWildcard(pattern, name)) names.push_back(name);
+        if (MacroProc::Processor::MatchWildcard(pattern, name.str())) names.push_back(name);
     return names;
 }
 

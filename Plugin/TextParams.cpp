@@ -14,7 +14,7 @@ void WriteTextParams(PLXDK::Paylantra::PLSession& session, const std::string& ba
     size_t index = 0;
     for (const auto& [name, value] : params) {
         std::string item = Item(base, index++);
-        session.SetProperty(item + ".name", std::wstring(name));
+        session.SetProperty(item + ".name", name.str());
         session.SetProperty(item + ".value", value);
     }
 }

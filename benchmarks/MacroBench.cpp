@@ -1,8 +1,11 @@
 // Throughput of the template processor on a generated 1 MB template of text, names, escapes,
 // blocks, fields and loops. Run by hand: wine-run benchmarks/MacroBench.exe [megabytes [piece]]
+// "MacroBench.exe scopes [V]" instead times V ":" variables followed by V define blocks for
+// V, 2V, 4V and 8V: the time per block stays flat when scopes cost what they bind.
 #include "MacroProc/MacroProc.h"
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -25,9 +28,34 @@ std::wstring MakeTemplate(size_t chars, int only) {
 
 double Seconds(LARGE_INTEGER a, LARGE_INTEGER b, LARGE_INTEGER f) { return double(b.QuadPart - a.QuadPart) / double(f.QuadPart); }
 
+// Every define block opens a scope over all the variables defined before it.
+std::wstring ScopeTemplate(size_t v) {
+    std::wstring text;
+    for (size_t i = 0; i < v; ++i) text += L"%{define(:v" + std::to_wstring(i) + L"=x):%}";
+    for (size_t i = 0; i < v; ++i) text += L"%{define(a=1):%(a)%(v" + std::to_wstring(i) + L")%}";
+    return text;
+}
+
+int ScopeScaling(size_t v) {
+    LARGE_INTEGER freq, t0, t1;
+    QueryPerformanceFrequency(&freq);
+    for (size_t n = v; n <= 8 * v; n *= 2) {
+        const std::wstring text = ScopeTemplate(n);
+        MacroProc::Processor processor(L"bench", nullptr);
+        QueryPerformanceCounter(&t0);
+        const size_t produced = processor.Process(text).size();
+        QueryPerformanceCounter(&t1);
+        const double seconds = Seconds(t0, t1, freq);
+        std::printf("V %6zu: template %.2f M chars, output %zu chars, %.3f s, %.2f us per V\n", n,
+                    double(text.size()) / (1024.0 * 1024.0), produced, seconds, seconds * 1e6 / double(n));
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "scopes") return ScopeScaling(argc > 2 ? size_t(std::atol(argv[2])) : 5000);
     const double megabytes = argc > 1 ? std::atof(argv[1]) : 1.0;
     const int only = argc > 2 ? std::atoi(argv[2]) : -1;
     const std::wstring text = MakeTemplate(size_t(megabytes * 1024 * 1024), only);

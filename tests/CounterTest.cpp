@@ -49,8 +49,8 @@ protected:
 TEST_F(CounterTest, FirstBanknoteGoesIntoAllEightCountersAndTheLog) {
     counters_.CountBill(100, L"RUB");
     for (const keystringW& name : CounterNames()) {
-        RegKey key(HKEY_LOCAL_MACHINE, CounterKey(name) + L"\\RUB", false, kRegReadAccess);
-        EXPECT_EQ(key[L"100"].Int(), std::optional<DWORD>(1)) << Narrow(name);
+        RegKey key(HKEY_LOCAL_MACHINE, CounterKey(name.str()) + L"\\RUB", false, kRegReadAccess);
+        EXPECT_EQ(key[L"100"].Int(), std::optional<DWORD>(1)) << Narrow(name.str());
     }
     ASSERT_EQ(Records().size(), 2u);
     EXPECT_EQ(Records()[1], "6\tCASH.ACCEPT\t;" + A(L"принята купюра 100 RUB (всего в стекере купюр 1 шт.: RUB") + "\xA4" "100)");
@@ -189,8 +189,8 @@ TEST_F(CounterTest, ACountThatCannotBeReadFailsAndWritesNothing) {
         EXPECT_THROW(counters_.Reset(L"Stacker"), WindowsError);
     }
     for (const keystringW& name : CounterNames()) {
-        RegKey key(HKEY_LOCAL_MACHINE, CounterKey(name) + L"\\RUB", false, kRegReadAccess);
-        EXPECT_EQ(key[L"100"].Int(), std::optional<DWORD>(1)) << Narrow(name);
+        RegKey key(HKEY_LOCAL_MACHINE, CounterKey(name.str()) + L"\\RUB", false, kRegReadAccess);
+        EXPECT_EQ(key[L"100"].Int(), std::optional<DWORD>(1)) << Narrow(name.str());
     }
     EXPECT_EQ(RegKey(HKEY_LOCAL_MACHINE, CounterKey(L"Stacker"), false, kRegReadAccess)[L"Reset Number"].Int(), std::nullopt);
     EXPECT_TRUE(checks_.empty());

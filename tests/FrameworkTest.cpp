@@ -6,6 +6,7 @@
 #include "Framework/RealTime.h"
 #include "Framework/Registry.h"
 #include "Framework/Text.h"
+#include <type_traits>
 #include "tests/RegistryFixture.h"
 #include "tests/TestFiles.h"
 #include <cmath>
@@ -50,6 +51,20 @@ TEST(Text, KeystringComparesWithoutCase) {
     std::map<keystringW, int> m{{L"Collect", 1}};
     EXPECT_EQ(m.count(L"COLLECT"), 1u);
     EXPECT_TRUE(keystringW(L"привет") == keystringW(L"ПРИВЕТ"));
+    // No comparison with a plain string can be the case-sensitive one.
+    static_assert(!std::is_convertible_v<keystringW, std::wstring>);
+    static_assert(!std::is_base_of_v<std::wstring, keystringW>);
+    EXPECT_TRUE(keystringW(L"Printer") == std::wstring(L"printer"));
+    EXPECT_TRUE(std::wstring(L"printer") == keystringW(L"Printer"));
+    EXPECT_FALSE(keystringW(L"Printer") != L"PRINTER");
+    // The whole string counts, past a zero too.
+    const std::wstring zero(L"a\0b", 3);
+    EXPECT_FALSE(keystringW(L"a") == zero);
+    EXPECT_TRUE(keystringW(zero) == std::wstring(L"A\0B", 3));
+    std::map<keystringW, int> names{{L"a", 1}, {zero, 2}, {std::wstring(L"a\0", 2), 3}};
+    EXPECT_EQ(names.size(), 3u);
+    EXPECT_TRUE(keystringW(L"a") < zero);
+    EXPECT_TRUE(keystringW(std::wstring(L"a\0", 2)) < zero);
 }
 
 TEST(Exceptions, WindowsErrorMessageNamesCodeFileAndLine) {

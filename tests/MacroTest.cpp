@@ -104,6 +104,20 @@ TEST(MacroNames, ReferencesAndComputedNames) {
     }, {{L"x", L"1"}, {L"n", L"5"}, {L"bill5", L"five"}, {L"Имя_1.$#@", L"кир"}, {L"ёё", L"ё"}});
 }
 
+TEST(MacroNames, ZeroCharactersInNamesAreComparedToo) {
+    const std::wstring tail(L"\0b", 2);
+    Outcome o = Render(L"%(:a%(z))|%{ifdef(a%(z)):defined%}", {{L"a", L"1"}, {L"z", tail}});
+    EXPECT_EQ(o.text, L"|");
+    ASSERT_EQ(o.errors.size(), 1u);
+    EXPECT_EQ(o.errors[0].rfind(kUndefined + L"a", 0), 0u);
+    // Names that differ only after a zero are different variables.
+    Processor p(L"test", nullptr);
+    p.Define(L"a", L"1");
+    p.Define(L"a" + tail, L"2");
+    p.Define(L"z", tail);
+    EXPECT_EQ(p.Process(L"%(a)%(:a%(z))%{for(n=a*):;%}"), L"12;;");
+}
+
 TEST(MacroNames, WildcardMatching) {
     struct { const wchar_t* pattern; const wchar_t* text; bool match; } cases[] = {
         {L"*", L"", true},          {L"*", L"abc", true},       {L"", L"", true},
@@ -158,13 +172,19 @@ TEST(MacroBlocks, DefineScopesAndLoops) {
         {L"%{for:x%}%{for():x%}%{for(n=zz*):x%}", L"", {}},
         // A ":" definition inside a loop and inside nested defines survives them all.
         {L"%{define(a=0):%{for(n=x*):%{define(:last=%(n)):%}%}%}%(last)", L"x2", {}},
+        // ... and replaces the value in every scope, shadowing ones included.
+        {L"%{define(a=1):%{define(b=2):%{define(:a=3):%}%(a)%(b)%}%(a)%}%(a)", L"3233", {}},
+        {L"%{define(x1=s):%{define(:x1=g):%}%{define(x1=i):%(x1)%}%(x1)%}%(x1)", L"igg", {}},
+        // What a scope bound vanishes with it: from lookups, tests and lists alike.
+        {L"%{define(q=0):%{for(n=x*):%}%(n)%}|%(n)", L"x2|", {kUndefined + L"n"}},
+        {L"%{define(x3=1 y=2):%}%{ifdef(x3):x3%}%{for(n=x*):[%(n)]%}%(y)", L"[x1][x2]c", {}},
     }, {{L"x1", L"a"}, {L"x2", L"b"}, {L"y", L"c"}});
 }
 
 TEST(MacroBlocks, HeaderAndBodyErrorsAreRecovered) {
     Check({
         {L"%{if(1):abc", L"", {Expected(L"%}")}},
-        {L"a%{if(1):abc%", L"a%", {Expected(L"}")}},  // the final "%" is left to the top
+        {L"a%{if(1):abc%", L"a", {Expected(L"}")}},  // the final "%" belongs to the dropped block
         {L"%{:a%)b%}", L"ab", {Unexpected(L"%)")}},
         {L"%{if 1:x%}y", L"y", {Expected(L"(")}},
         {L"%{if(1 2):x%}y", L"y", {Expected(L")"), Unexpected(L")")}},
@@ -177,7 +197,12 @@ TEST(MacroBlocks, HeaderAndBodyErrorsAreRecovered) {
         {L"%{if('abc):x%}", L"", {Expected(L"'"), Unexpected(L")")}},
         {L"%{:%{if(1):x%)y%}z%}", L"xyz", {Unexpected(L"%)")}},
         {L"%{:%(a%(1b))%}ok", L"ok", {kIllegal + L"1b", kIllegal + L"a%(1b)"}},
-    });
+        // A text that ends inside nested constructs is reported once, by the innermost.
+        {L"x%{:a%{if(1):b%", L"x", {Expected(L"}")}},
+        {L"x%{:a%{:b%{for(n=*):c", L"x", {Expected(L"%}")}},
+        {L"x%(a%(b", L"x", {Expected(L")")}},
+        {L"x%{:a%{xyz(b", L"x", {Expected(L")")}},
+    }, {{L"v", L"1"}});
 }
 
 TEST(MacroField, Options) {
@@ -218,6 +243,10 @@ TEST(MacroField, Options) {
         {L"%{field(width=1e300):ab%}x", L"abx", {}},  // not a number the option reader takes
     }, {{L"x", L"12.5"}});
     EXPECT_EQ(Render(L"%{field(prec=2):1234.5%}").text, L"1234" + dec + L"50");
+    // The number formatting takes separators of up to three characters; a longer one is refused.
+    EXPECT_EQ(Render(L"%{field(sep=abc prec=2):1.5%}").text, L"1abc50");
+    EXPECT_EQ(Render(L"%{field(sep=abcd prec=2): 1.5%}").text, L" 1.5");
+    EXPECT_EQ(Render(L"%{field(sep=abcd prec=2 width=5):1.5%}").text, L"1.5  ");
     // Absurd widths are bounded, not allocated.
     EXPECT_EQ(Render(L"%{field(width=99999999999):ab%}").text.size(), 1000000u);
 }
@@ -329,7 +358,7 @@ public:
     }
     stringW GetValue(Processor&, const keystringW& prefix, const stringW& name, bool) override {
         if (name == L"boom") throw MacroProc::UndefinedName(L"h:boom");
-        return prefix + L"[" + name + L"]";
+        return prefix.str() + L"[" + name + L"]";
     }
     std::wstring set;
 };
@@ -417,6 +446,41 @@ TEST(MacroRobustness, RunawayLoopsAreStopped) {
     Outcome o = Render(L"%{for(a=v*):%{for(b=v*):%{for(c=v*):%}%}%}", defs);
     ASSERT_EQ(o.errors.size(), 1u);
     EXPECT_EQ(o.errors[0].rfind(L"Превышено допустимое число повторений", 0), 0u);
+}
+
+TEST(MacroRobustness, TextBeyondTheLimitIsStopped) {
+    const std::wstring text = L"Превышен допустимый объём текста шаблона (16777216 знаков)";
+    auto repeat = [](const std::wstring& piece, size_t times) {
+        std::wstring out;
+        for (size_t i = 0; i < times; ++i) out += piece;
+        return out;
+    };
+    Defs defs{{L"w", std::wstring(1000, L'n')}, {std::wstring(4000, L'n'), L""}};
+    for (int i = 0; i < 1000; ++i) defs.emplace_back(L"v" + std::to_wstring(i), L"");
+    const std::wstring hostile[] = {
+        // A value that doubles with each definition.
+        L"%{define(:d=xy):%}" + repeat(L"%{define(:d=%(d)%(d)):%}", 30) + L"%(d)",
+        // Far fewer passes than the pass limit, each writing much.
+        L"%{for(i=v*):%{for(j=v*):" + std::wstring(1000, L'.') + L"%}%}",
+        // Texts that are dropped still cost their writing.
+        L"%{for(i=v*):%{for(j=v*):%{field(maxlen=0):" + std::wstring(1000, L'.') + L"%}%}%}",
+        repeat(L"%{field(width=1000000):x%}", 17),
+        // Names and values grow too.
+        L"%{for(i=v*):%{for(j=v*):%(%(w)%(w)%(w)%(w))%}%}",
+        L"%{for(i=v*):%{for(j=v*):%{ifdef(%(w)%(w)%(w)%(w)):%}%}%}",
+    };
+    for (const std::wstring& t : hostile) {
+        Outcome o = Render(t, defs);
+        EXPECT_EQ(o.text, L"") << Narrow(t.substr(0, 60));
+        EXPECT_EQ(o.errors, std::vector<std::wstring>{text}) << Narrow(t.substr(0, 60));
+    }
+    // The limit itself is reached, not only approached; what the client defines is not counted.
+    std::wstring plain(MacroProc::kMaxText, L'x');
+    EXPECT_EQ(Render(plain).text.size(), MacroProc::kMaxText);
+    const std::wstring half(MacroProc::kMaxText / 2 + 1, L'x');
+    EXPECT_EQ(Render(L"%{ifdef(b):yes%}", {{L"a", half}, {L"b", half}}).text, L"yes");
+    plain += L"%%";
+    EXPECT_EQ(Render(plain).errors, std::vector<std::wstring>{text});
 }
 
 TEST(MacroRobustness, EveryPrefixOfASampleEnds) {
