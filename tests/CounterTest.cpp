@@ -11,10 +11,7 @@ using namespace Plugin;
 namespace {
 
 RealTime At(int year, int month, int day, int hour, int minute, int second) {
-    SYSTEMTIME st{};
-    st.wYear = WORD(year), st.wMonth = WORD(month), st.wDay = WORD(day);
-    st.wHour = WORD(hour), st.wMinute = WORD(minute), st.wSecond = WORD(second);
-    return RealTime(st);
+    return LocalTime(year, month, day, hour, minute, second);
 }
 
 std::wstring CounterKey(const std::wstring& counter) { return std::wstring(kBillCountersKey) + L"\\" + counter; }

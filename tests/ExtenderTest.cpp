@@ -1,26 +1,6 @@
-#include "Plugin/CashSessionEvents.h"
-#include "Plugin/Config.h"
-#include "Plugin/Plugin.h"
-#include "Plugin/TerminalExtender.h"
-#include "Framework/Registry.h"
-#include "Host/HostObjects.h"
-#include "Host/PluginHost.h"
-#include "Framework/Exceptions.h"
-#include "tests/RegistryFixture.h"
-#include "tests/TestFiles.h"
-#include <gtest/gtest.h>
-
-using namespace Plugin;
+#include "tests/ExtenderFixture.h"
 
 namespace {
-
-// Message boxes of this program are captured by redirecting its import of MessageBoxW.
-std::vector<std::wstring> g_boxes, g_captions;
-int WINAPI CaptureBox(HWND, LPCWSTR text, LPCWSTR caption, UINT) {
-    g_boxes.push_back(text ? text : L"");
-    g_captions.push_back(caption ? caption : L"");
-    return IDOK;
-}
 
 std::wstring ErrorDescription() {
     IErrorInfo* info = nullptr;
@@ -46,68 +26,6 @@ VARIANT LongArg(long value) {
     v.lVal = value;
     return v;
 }
-
-class ExtenderTest : public RegistryTest {
-protected:
-    ExtenderTest() {
-        static const int patched = Host::PatchImport(GetModuleHandleW(nullptr), "MessageBoxW", reinterpret_cast<void*>(&CaptureBox));
-        EXPECT_GT(patched, 0);
-        g_boxes.clear();
-        g_captions.clear();
-        OleInitialize(nullptr);
-        RegKey plugin(HKEY_LOCAL_MACHINE, kPluginKey, true, kRegWriteAccess);
-        plugin[L"LogPath"] = Widen(folder_.Path() + "\\Tallymark *.txt");
-        // A terminal that already ran today: no day change is due.
-        RegKey(HKEY_CURRENT_USER, kPluginKey, true, kRegWriteAccess)[L"Today"] = Format(RealTime::Now().Date(), 0);
-    }
-    ~ExtenderTest() override {
-        extender_.Reset();
-        host_.reset();
-        OleUninitialize();
-    }
-    // Makes the extender and hands it to the host's collection, as attach does.
-    TerminalExtender* Start(TerminalExtender::Clock clock = &RealTime::Now) {
-        auto* extender = new TerminalExtender(host_->Object(), std::move(clock));
-        extender_ = co<IPaylantraTerminalExtender2>::Attach(extender);
-        host_->Extenders().Add(extender);
-        return extender;
-    }
-    // A payment as the host runs it: the close event comes before the session lets go of its sinks.
-    void Pay(std::initializer_list<std::pair<long, const wchar_t*>> notes) {
-        Host::CashSession& session = host_->BeginCashSession();
-        for (const auto& [denomination, currency] : notes) session.Accept(denomination, currency);
-        host_->DeliverEvent(L"Tallymark.OnCashClose");
-        host_->EndCashSession(false);
-    }
-    void Stop() {
-        host_->ReleaseExtenders();
-        extender_.Reset();
-    }
-    std::string LogFile(RealTime day = RealTime::Now()) const {
-        SYSTEMTIME st = day.ToSystemTime();
-        return folder_.Path() + FormatBuffer(64, "\\Tallymark (%04u-%02u-%02u).txt", st.wYear, st.wMonth, st.wDay);
-    }
-    // "code<TAB>;description" of every record, as UTF-8.
-    std::vector<std::string> Records(RealTime day = RealTime::Now()) const {
-        std::vector<std::string> records;
-        for (const std::string& line : ReadLines(LogFile(day))) {
-            std::string record = line.substr(line.find('\t') + 1);
-            records.push_back(Narrow(Widen(record.substr(record.find('\t') + 1)), CP_UTF8));
-        }
-        return records;
-    }
-    static DWORD Count(const wchar_t* counter, const wchar_t* currency, const wchar_t* denomination) {
-        RegKey key(HKEY_LOCAL_MACHINE, std::wstring(kBillCountersKey) + L"\\" + counter + L"\\" + currency, false, kRegReadAccess);
-        return key[denomination].Int().value_or(0);
-    }
-    static std::optional<DWORD> UserValue(const wchar_t* name) {
-        return RegKey(HKEY_CURRENT_USER, kPluginKey, false, kRegReadAccess)[name].Int();
-    }
-
-    TempFolder folder_;
-    std::unique_ptr<Host::Terminal> host_ = std::make_unique<Host::Terminal>();
-    co<IPaylantraTerminalExtender2> extender_;
-};
 
 TEST_F(ExtenderTest, PaymentCountsEveryNoteAndClosesWithTheSessionTotal) {
     TerminalExtender* extender = Start();

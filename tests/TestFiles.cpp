@@ -45,3 +45,10 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
     WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
     CloseHandle(file);
 }
+
+RealTime LocalTime(int year, int month, int day, int hour, int minute, int second) {
+    SYSTEMTIME st{};
+    st.wYear = WORD(year), st.wMonth = WORD(month), st.wDay = WORD(day);
+    st.wHour = WORD(hour), st.wMinute = WORD(minute), st.wSecond = WORD(second);
+    return RealTime(st);
+}

@@ -1,5 +1,6 @@
 // Scratch folders and whole-file reads for tests.
 #pragma once
+#include "Framework/RealTime.h"
 #include <windows.h>
 #include <string>
 #include <vector>
@@ -19,3 +20,6 @@ private:
 std::string ReadBytes(const std::string& path);  // empty when the file cannot be read
 std::vector<std::string> ReadLines(const std::string& path);  // CR LF separated
 void WriteBytes(const std::string& path, const std::string& bytes);
+
+// A local time of the calendar.
+RealTime LocalTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
