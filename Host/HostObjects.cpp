@@ -60,6 +60,7 @@ STDMETHODIMP Session::Finish() {
 STDMETHODIMP Session::Event(BSTR name) {
     if (HRESULT hr = Enter(L"Session.Event"); FAILED(hr)) return hr;
     std::wstring event = Text(name);
+    host_->raisedEvents.push_back(event);
     host_->transcript.Add(L"plugin", L"event " + event);
     if (EqualNoCase(event, L"Email.SendMail")) {
         std::wstring folder = host_->outboxFolder.empty() ? L"outbox" : host_->outboxFolder;

@@ -269,6 +269,7 @@ public:
     ControlPanel& Panel() const { return *panel_.Get(); }
 
     std::vector<std::wstring> navigations, scripts, withdrawnFailures, mails;
+    std::vector<std::wstring> raisedEvents;  // the names of the events the plugin raised, in order
     std::map<keystringW, bool> failures;  // the named terminal failures the plugin switched
 
     // Records a failed call into the plugin, with the error information it left.
