@@ -110,9 +110,13 @@ void AddSetupCommands(CommandTable& commands) {
                  L"writes or deletes a registry value (`HKLM`, `HKCU` or the long names)", WriteRegistry);
     commands.Add(L"fail Object.Method [HRESULT|off]",
                  L"makes one host method answer a failure (default 0x80004005) until `off`; names as in "
-                 L"`Host/HostObjects.cpp`, e.g. `Terminal.GetEnvironment`, `Session.GetProperty`, `Application.RunScript`",
+                 L"`Host/HostObjects.cpp`, e.g. `Terminal.GetEnvironment`, `Session.GetProperty`, `Application.RunScript`; "
+                 L"an unknown name fails the line and lists the known ones",
                  [](Scenario& scenario, Line& line) {
                      std::wstring method = line.Word();
+                     std::wstring known;
+                     if (!IsHostMethod(method, &known))
+                         Fail(L"no host method " + method + L" can fail; these can: " + known);
                      std::wstring how = line.AtEnd() ? L"0x80004005" : line.Word();
                      if (EqualNoCase(how, L"off")) {
                          scenario.Host().ClearFailure(method);

@@ -291,5 +291,7 @@ private:
 };
 
 std::wstring HResultText(HRESULT hr);
+// Whether `name` ("Object.Method") is a host method that can be made to fail; `known` lists them all.
+bool IsHostMethod(const std::wstring& name, std::wstring* known = nullptr);
 
 }  // namespace Host

@@ -371,10 +371,13 @@ TEST_F(ScenarioExpectations, NoBoxCountsTheBoxesNoExpectationMatched) {
 TEST_F(ScenarioExpectations, KeywordsOutsideTheirChoicesFailTheLine) {
     for (const wchar_t* bad : {L"expect failure Printer of", L"expect failure Printer", L"flag of", L"flag",
                                L"failure Printer 1", L"stacker out", L"dump everything", L"session begin",
-                               L"control shut", L"clock 2026-05-17 10:00 frozen", L"wait tick 0", L"fail X.Y 1"}) {
+                               L"control shut", L"clock 2026-05-17 10:00 frozen", L"wait tick 0",
+                               L"fail Session.GetProperty 1", L"fail Sesion.GetProperty", L"fail Session.getproperty"}) {
         EXPECT_FALSE(Run(bad)) << Narrow(bad);
         EXPECT_EQ(0u, out_.back().rfind(L"FAIL t.scn:1: ", 0)) << Narrow(out_.back());
     }
+    EXPECT_TRUE(Run(L"fail Session.GetProperty"));
+    EXPECT_TRUE(Run(L"fail Session.GetProperty off"));
     EXPECT_TRUE(Run(L"expect failure Printer OFF"));
     EXPECT_FALSE(Run(L"expect failure Printer on"));
     EXPECT_TRUE(Run(L"flag On"));
