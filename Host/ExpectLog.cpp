@@ -43,8 +43,8 @@ void AddLogExpectations(CommandTable& expectations) {
                          scenario.Check(line, holds, search.Describe(), search.searched + L", none unmatched");
                      });
     expectations.Add(L"no-log CODE [TEXT]",
-                     L"no record of any day's file has the event code CODE and TEXT within its description, but those an "
-                     L"earlier `expect log` matched",
+                     L"no record of any day's file that no earlier `expect log` matched has the event code CODE and TEXT "
+                     L"within its description",
                      [](Scenario& scenario, Line& line) {
                          LogSearch search(line);
                          std::wstring found;
