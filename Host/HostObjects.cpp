@@ -31,6 +31,26 @@ HRESULT Hand(T* object, IDispatch** out) {
 
 }  // namespace
 
+// Every name a host method passes to Enter.
+const wchar_t* const kHostMethods[] = {
+    L"Application.EvalText", L"Application.Navigate", L"Application.RunScript", L"Application.WithdrawFailure",
+    L"Bill.GetCurrency", L"Bill.GetDenomination", L"Cash.Finish", L"Cash.GetActiveSession", L"Cash.GetCurrency",
+    L"CashSession.Advise", L"ControlPanel.AddPage", L"ControlPanel.SetModified", L"Devices.GetFlags", L"Flags.IsSet",
+    L"Session.AddExtender", L"Session.Event", L"Session.Finish", L"Session.GetProperty", L"Session.SetProperty",
+    L"Terminal.GetApplication", L"Terminal.GetCash", L"Terminal.GetDevices", L"Terminal.GetEnvironment",
+    L"Terminal.GetTerminalExtenders", L"TerminalExtenders.Add", L"TerminalExtenders.GetText",
+    L"TerminalExtenders.SetFailure",
+};
+
+bool IsHostMethod(const std::wstring& name, std::wstring* known) {
+    bool found = false;
+    for (const wchar_t* method : kHostMethods) {
+        found = found || name == method;
+        if (known) *known += (known->empty() ? L"" : L", ") + std::wstring(method);
+    }
+    return found;
+}
+
 std::wstring HResultText(HRESULT hr) { return FormatBufferW(32, L"0x%08lX", static_cast<unsigned long>(hr)); }
 
 void Transcript::Add(const std::wstring& who, const std::wstring& what) {
@@ -60,6 +80,7 @@ STDMETHODIMP Session::Finish() {
 STDMETHODIMP Session::Event(BSTR name) {
     if (HRESULT hr = Enter(L"Session.Event"); FAILED(hr)) return hr;
     std::wstring event = Text(name);
+    host_->raisedEvents.push_back(event);
     host_->transcript.Add(L"plugin", L"event " + event);
     if (EqualNoCase(event, L"Email.SendMail")) {
         std::wstring folder = host_->outboxFolder.empty() ? L"outbox" : host_->outboxFolder;

@@ -268,6 +268,7 @@ public:
     ControlPanel& Panel() const { return *panel_.Get(); }
 
     std::vector<std::wstring> navigations, scripts, withdrawnFailures, mails;
+    std::vector<std::wstring> raisedEvents;  // the names of the events the plugin raised, in order
     std::map<keystringW, bool> failures;  // the named terminal failures the plugin switched
 
     // Records a failed call into the plugin, with the error information it left.
@@ -289,5 +290,7 @@ private:
 };
 
 std::wstring HResultText(HRESULT hr);
+// Whether `name` ("Object.Method") is a host method that can be made to fail; `known` lists them all.
+bool IsHostMethod(const std::wstring& name, std::wstring* known = nullptr);
 
 }  // namespace Host

@@ -14,6 +14,7 @@ const char kSource[] = "Host/PluginHost";
 struct ClockState {
     std::mutex lock;
     bool set = false;
+    bool held = false;
     long long localTicks = 0;   // 100 ns since 1601, local time, at the moment of setting
     ULONGLONG realStart = 0;    // GetTickCount64 then
     long long advanced = 0;     // ticks added by Advance
@@ -36,7 +37,8 @@ FILETIME TicksFileTime(long long ticks) {
 long long SimulatedLocalTicks() {
     ClockState& clock = TheClock();
     std::lock_guard guard(clock.lock);
-    return clock.localTicks + clock.advanced + (long long)(GetTickCount64() - clock.realStart) * 10000;
+    long long elapsed = clock.held ? 0 : (long long)(GetTickCount64() - clock.realStart) * 10000;
+    return clock.localTicks + clock.advanced + elapsed;
 }
 
 SYSTEMTIME TicksSystemTime(long long ticks) {
@@ -88,12 +90,13 @@ int WINAPI HookMessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
 
 }  // namespace
 
-void Clock::Set(const SYSTEMTIME& local) {
+void Clock::Set(const SYSTEMTIME& local, bool held) {
     FILETIME ft;
     if (!SystemTimeToFileTime(&local, &ft)) throw WindowsError(GetLastError(), kSource, __LINE__);
     ClockState& clock = TheClock();
     std::lock_guard guard(clock.lock);
     clock.set = true;
+    clock.held = held;
     clock.localTicks = FileTimeTicks(ft);
     clock.realStart = GetTickCount64();
     clock.advanced = 0;

@@ -17,10 +17,10 @@ struct Box {
 };
 
 // The simulated local time. Unset, the real clock shows through; set, it runs on from the given
-// moment with the real clock's pace.
+// moment with the real clock's pace, or stands still when held.
 class Clock {
 public:
-    static void Set(const SYSTEMTIME& local);
+    static void Set(const SYSTEMTIME& local, bool held = false);
     static void Clear();
     static bool IsSet();
     static SYSTEMTIME Local();

@@ -9,22 +9,13 @@
 
 namespace Host {
 
-namespace {
+ScenarioError::ScenarioError(const std::wstring& text) : VelmorException(Narrow(text, CP_UTF8)), text_(text) {}
 
-class ScenarioError : public VelmorException {
-public:
-    explicit ScenarioError(const std::wstring& text) : VelmorException(Narrow(text, CP_UTF8)), text_(text) {}
-    const std::wstring& Text() const { return text_; }
-
-private:
-    std::wstring text_;
-};
-
-[[noreturn]] void Fail(const std::wstring& text) { throw ScenarioError(text); }
+void Fail(const std::wstring& text) { throw ScenarioError(text); }
 
 std::wstring ReadUtf8File(const std::wstring& path) {
     std::ifstream in(path.c_str(), std::ios::binary);
-    if (!in) Fail(L"cannot open scenario file " + path);
+    if (!in) Fail(L"cannot open file " + path);
     std::stringstream bytes;
     bytes << in.rdbuf();
     std::string text = bytes.str();
@@ -32,9 +23,6 @@ std::wstring ReadUtf8File(const std::wstring& path) {
     return Widen(text, CP_UTF8);
 }
 
-bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
-
-// What a registry value reads as in an expectation: "dword:N", "sz:TEXT" or "missing".
 std::wstring DescribeValue(HKEY root, const std::wstring& path, const std::wstring& name) {
     RegKey key(root, path, false, kRegReadAccess);
     if (!key) return L"missing";
@@ -44,10 +32,13 @@ std::wstring DescribeValue(HKEY root, const std::wstring& path, const std::wstri
     return value.Valid() ? L"(another type)" : L"missing";
 }
 
+// ---- the plugin's operation log ------------------------------------------------------------------
+
+namespace {
 // The log files are written in Windows-1251, whatever the simulator's own code page.
 constexpr UINT kLogCodePage = 1251;
+}  // namespace
 
-// The plugin's log path template from its LogPath value, expanded; raises when there is none.
 std::wstring LogPattern() {
     RegKey plugin(HKEY_LOCAL_MACHINE, L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark", false, kRegReadAccess);
     std::wstring pattern = ExpEnv(plugin ? plugin[L"LogPath"].Text().value_or(L"") : L"");
@@ -55,7 +46,6 @@ std::wstring LogPattern() {
     return pattern;
 }
 
-// Every day's file of the template (its "*" stands for the date), sorted, so oldest day first.
 std::vector<std::wstring> LogFiles(const std::wstring& pattern) {
     std::wstring folder = GetParentPath(pattern);
     std::vector<std::wstring> files;
@@ -71,55 +61,74 @@ std::vector<std::wstring> LogFiles(const std::wstring& pattern) {
     return files;
 }
 
-// The records of one log file, decoded.
-std::vector<std::wstring> LogRecords(const std::wstring& path) {
+LogRecord ParseLogRecord(const std::wstring& line) {
+    LogRecord record;
+    record.text = line;
+    // The time stamp and the event number come first; a line without them has no code.
+    size_t number = line.find(L'\t');
+    size_t code = number == std::wstring::npos ? number : line.find(L'\t', number + 1);
+    if (code == std::wstring::npos) return record;
+    size_t description = line.find(L'\t', code + 1);
+    record.code = line.substr(code + 1, description == std::wstring::npos ? std::wstring::npos : description - code - 1);
+    if (description != std::wstring::npos) {
+        record.description = line.substr(description + 1);
+        if (!record.description.empty() && record.description[0] == L';') record.description.erase(0, 1);
+    }
+    return record;
+}
+
+std::vector<LogRecord> ReadLogFile(const std::wstring& path) {
     std::ifstream in(path.c_str(), std::ios::binary);
-    std::vector<std::wstring> records;
-    std::string record;
-    while (std::getline(in, record)) {
-        if (!record.empty() && record.back() == '\r') record.pop_back();
-        records.push_back(Widen(record, kLogCodePage));
+    std::vector<LogRecord> records;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        LogRecord record = ParseLogRecord(Widen(line, kLogCodePage));
+        record.file = GetFileName(path);
+        record.index = records.size();
+        records.push_back(std::move(record));
     }
     return records;
 }
 
-}  // namespace
-
-void Scenario::DumpKey(HKEY root, const std::wstring& path, int depth) {
-    RegKey key(root, path, false, kRegReadAccess);
-    if (!key) {
-        Say(L"  (no key " + path + L")");
-        return;
-    }
-    std::wstring indent(2 + 2 * depth, L' ');
-    Say(indent + L"[" + path + L"]");
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[512];
-        DWORD length = DWORD(std::size(name));
-        if (RegEnumValueW(key.Handle(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        Say(indent + L"  " + std::wstring(name, length) + L" = " + DescribeValue(root, path, std::wstring(name, length)));
-    }
-    if (depth >= 8) return;  // deep enough for any key of the plugin
-    for (DWORD i = 0; i < key.SubkeyCount(); ++i) DumpKey(root, path + L"\\" + key.SubkeyName(i), depth + 1);
-}
+// ---- the message loop ----------------------------------------------------------------------------
 
 namespace {
+
+// Handles what waits; the number of thread timer messages (no window: SetTimer(nullptr, ...)) among them.
+int DispatchWaiting() {
+    int ticks = 0;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_TIMER && !msg.hwnd) ++ticks;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return ticks;
+}
+
+}  // namespace
 
 void PumpMessages(DWORD milliseconds) {
     ULONGLONG end = GetTickCount64() + milliseconds;
     for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
+        DispatchWaiting();
         ULONGLONG now = GetTickCount64();
         if (now >= end) return;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD(end - now), QS_ALLINPUT);
     }
 }
 
-}  // namespace
+int PumpTimerTicks(int count, DWORD limit) {
+    ULONGLONG end = GetTickCount64() + limit;
+    int ticks = 0;
+    for (;;) {
+        ticks += DispatchWaiting();
+        ULONGLONG now = GetTickCount64();
+        if (ticks >= count || now >= end) return ticks;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD(end - now), QS_ALLINPUT);
+    }
+}
 
 // ---- Line ----------------------------------------------------------------------------------------
 
@@ -180,6 +189,18 @@ long long Line::Number() {
 
 std::wstring Line::Where() const { return (file_.empty() ? L"line" : file_) + L":" + std::to_wstring(number_); }
 
+size_t Line::Keyword(std::initializer_list<const wchar_t*> words) {
+    std::wstring found = AtEnd() ? std::wstring() : Word();
+    std::wstring choices;
+    size_t index = 0;
+    for (const wchar_t* word : words) {
+        if (EqualNoCase(found, word)) return index;
+        choices += (index ? (index + 1 == words.size() ? L" or " : L", ") : L"") + std::wstring(word);
+        ++index;
+    }
+    Fail(L"expected " + choices + L" but found \"" + found + L"\"");
+}
+
 // ---- parsing helpers -----------------------------------------------------------------------------
 
 HKEY ParseRegistryPath(const std::wstring& text, std::wstring& subpath) {
@@ -209,12 +230,95 @@ SYSTEMTIME ParseClock(const std::wstring& text) {
     return st;
 }
 
+// ---- the tables ----------------------------------------------------------------------------------
+
+void CommandTable::Add(std::wstring usage, std::wstring effect, std::function<void(Scenario&, Line&)> run) {
+    std::wstring name = usage.substr(0, usage.find(L' '));
+    if (Find(name)) throw InternalError("scenario command defined twice: " + Narrow(name, CP_UTF8));
+    all_.push_back({std::move(name), std::move(usage), std::move(effect), std::move(run)});
+}
+
+const Command* CommandTable::Find(const std::wstring& name) const {
+    for (const Command& command : all_)
+        if (EqualNoCase(command.name, name)) return &command;
+    return nullptr;
+}
+
+const CommandTable& Commands() {
+    static const CommandTable table = [] {
+        CommandTable commands;
+        AddTerminalCommands(commands);
+        AddCashCommands(commands);
+        AddSetupCommands(commands);
+        commands.Add(L"expect EXPECTATION", L"checks an expectation (below)", [](Scenario& scenario, Line& line) {
+            std::wstring kind = line.Word();
+            const Command* expectation = Expectations().Find(kind);
+            if (!expectation) Fail(L"unknown expectation \"" + kind + L"\"");
+            expectation->run(scenario, line);
+        });
+        return commands;
+    }();
+    return table;
+}
+
+const CommandTable& Expectations() {
+    static const CommandTable table = [] {
+        CommandTable expectations;
+        AddHostExpectations(expectations);
+        AddLogExpectations(expectations);
+        return expectations;
+    }();
+    return table;
+}
+
+namespace {
+
+constexpr wchar_t kExpectationIntro[] =
+    L"Expectations print `ok` or `FAIL file:line: expected ..., found ...`. Each box, event and log "
+    L"record is matched by one positive expectation at most; the negative forms (`no-box`, `no-event`, "
+    L"`no-log`) count only what no earlier positive expectation matched.";
+
+std::wstring EscapeCell(const std::wstring& text) {
+    std::wstring escaped;
+    for (wchar_t c : text) {
+        if (c == L'|') escaped += L'\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+std::wstring MarkdownTable(const CommandTable& table, const wchar_t* header, const wchar_t* prefix) {
+    std::wstring text = std::wstring(L"| ") + header + L" |\n|---|---|\n";
+    for (const Command& command : table.All())
+        text += L"| `" + EscapeCell(prefix + command.usage) + L"` | " + EscapeCell(command.effect) + L" |\n";
+    return text;
+}
+
+std::wstring HelpList(const CommandTable& table, const wchar_t* prefix) {
+    std::wstring text;
+    for (const Command& command : table.All()) text += L"  " + (prefix + command.usage) + L"\n      " + command.effect + L"\n";
+    return text;
+}
+
+}  // namespace
+
+std::wstring MarkdownTables() {
+    return MarkdownTable(Commands(), L"command | what the host does", L"") + L"\n" + kExpectationIntro + L"\n\n" +
+           MarkdownTable(Expectations(), L"expectation | holds when", L"expect ");
+}
+
+std::wstring HelpText() {
+    return L"A scenario is one command a line; # starts a comment line. A word with blanks is written in double\n"
+           L"quotes, and inside quotes \\\\ may stand for \\. TEXT is the rest of the line.\n\nCommands:\n" +
+           HelpList(Commands(), L"") + L"\n" + kExpectationIntro + L"\n\nExpectations:\n" +
+           HelpList(Expectations(), L"expect ");
+}
+
 // ---- Scenario ------------------------------------------------------------------------------------
 
 Scenario::Scenario(std::wstring pluginPath) : pluginPath_(std::move(pluginPath)) {
     terminal_.transcript.echo = [this](const Record& record) { Say(L"  " + record.who + L": " + record.what); };
     Boxes::Sink() = &terminal_.transcript;
-    Define();
 }
 
 Scenario::~Scenario() {
@@ -243,295 +347,13 @@ void Scenario::Exit() {
     terminal_.transcript.Add(L"host", L"released the plugin's objects");
 }
 
-void Scenario::Expectation(Line& line, bool holds, const std::wstring& expected, const std::wstring& found) {
+void Scenario::Check(Line& line, bool holds, const std::wstring& expected, const std::wstring& found) {
     if (holds) {
         Say(L"ok   " + expected);
         return;
     }
     ++failures_;
     Say(L"FAIL " + line.Where() + L": expected " + expected + L", found " + found);
-}
-
-void Scenario::Define() {
-    commands_[L"start"] = [this](Line&) { Start(); };
-    commands_[L"exit"] = [this](Line&) {
-        if (!plugin_) Fail(L"the terminal is not started");
-        Exit();
-    };
-    commands_[L"control"] = [this](Line& line) {
-        std::wstring what = line.Word();
-        if (EqualNoCase(what, L"open")) {
-            if (!module_.IsLoaded()) module_.Load(pluginPath_);
-            control_ = module_.CreateControlPlugin();
-            SetErrorInfo(0, nullptr);
-            HRESULT hr = control_->AttachControl(&terminal_.Panel());
-            if (FAILED(hr)) terminal_.RecordPluginFailure(L"AttachControl", hr);
-        } else if (EqualNoCase(what, L"command") || EqualNoCase(what, L"apply")) {
-            bool apply = EqualNoCase(what, L"apply");
-            long id = apply ? 0 : long(line.Number());
-            if (terminal_.Panel().Pages().empty()) Fail(L"no control page is open");
-            for (auto& page : terminal_.Panel().Pages()) {
-                long result = 0, changed = 0;
-                SetErrorInfo(0, nullptr);
-                HRESULT hr = apply ? page.page->Apply(Variant().Get(), Variant().Get(), &changed, &result)
-                                   : page.page->Command(id, 0, &result);
-                if (FAILED(hr))
-                    terminal_.RecordPluginFailure(L"control " + what, hr);
-                else
-                    terminal_.transcript.Add(L"host", L"control " + what + L" answered " + std::to_wstring(result) +
-                                                          (apply ? L", changed " + std::to_wstring(changed) : L""));
-            }
-            PumpMessages(0);
-        } else if (EqualNoCase(what, L"close")) {
-            terminal_.Panel().Close();
-            control_.Reset();
-            terminal_.transcript.Add(L"host", L"control panel closed");
-        } else {
-            Fail(L"control takes open, command ID, apply or close, not \"" + what + L"\"");
-        }
-    };
-    commands_[L"event"] = [this](Line& line) {
-        std::wstring name = line.Rest();
-        if (name.empty()) Fail(L"event needs a name");
-        terminal_.transcript.Add(L"host", L"event " + name);
-        terminal_.DeliverEvent(name);
-    };
-    commands_[L"prop"] = [this](Line& line) {
-        std::wstring name = line.Word();
-        line.Expect(L"=");
-        std::wstring value = line.Rest();
-        terminal_.Environment().PutProperty(name, value);
-        terminal_.transcript.Add(L"host", L"prop " + name + L" = " + value);
-    };
-    commands_[L"wait"] = [this](Line& line) {
-        long long ms = line.Number();
-        if (ms < 0 || ms > 600000) Fail(L"wait takes 0 to 600000 milliseconds");
-        PumpMessages(DWORD(ms));
-    };
-    commands_[L"clock"] = [this](Line& line) {
-        std::wstring text = line.Rest();
-        Clock::Set(ParseClock(text));
-        terminal_.transcript.Add(L"host", L"clock set to " + text);
-    };
-    commands_[L"reg"] = [this](Line& line) {
-        std::wstring path;
-        HKEY root = ParseRegistryPath(line.Word(), path);
-        std::wstring name = line.Word();
-        line.Expect(L"=");
-        std::wstring value = line.Rest();
-        RegKey key(root, path, true, kRegWriteAccess);
-        if (!key) Fail(L"cannot open registry key " + path + L" (error " + std::to_wstring(key.LastError()) + L")");
-        if (value == L"delete")
-            key[name].Delete();
-        else if (value.rfind(L"dword:", 0) == 0) {
-            wchar_t* end = nullptr;
-            unsigned long number = wcstoul(value.c_str() + 6, &end, 0);
-            if (value.size() == 6 || *end) Fail(L"\"" + value + L"\" is no dword value");
-            key[name] = DWORD(number);
-        } else if (value.rfind(L"sz:", 0) == 0)
-            key[name] = value.substr(3);
-        else
-            Fail(L"a registry value is dword:N, sz:TEXT or delete, not \"" + value + L"\"");
-        terminal_.transcript.Add(L"host", L"reg " + path + L" " + name + L" = " + value);
-    };
-    commands_[L"fail"] = [this](Line& line) {
-        std::wstring method = line.Word();
-        std::wstring how = line.AtEnd() ? L"0x80004005" : line.Word();
-        if (EqualNoCase(how, L"off")) {
-            terminal_.ClearFailure(method);
-        } else {
-            wchar_t* end = nullptr;
-            unsigned long hr = wcstoul(how.c_str(), &end, 0);
-            if (*end || !FAILED(HRESULT(hr))) Fail(L"\"" + how + L"\" is no failing HRESULT");
-            terminal_.FailMethod(method, HRESULT(hr));
-        }
-        terminal_.transcript.Add(L"host", L"host method " + method + L" fails: " + how);
-    };
-    commands_[L"flag"] = [this](Line& line) {
-        std::wstring what = line.Word();
-        terminal_.FlagsObject().value = EqualNoCase(what, L"on") ? 1 : 0;
-    };
-    commands_[L"currency"] = [this](Line& line) { terminal_.CashObject().currency = line.Word(); };
-    auto payment = [this](Line& line, bool aborted) {
-        CashSession& session = terminal_.BeginCashSession();
-        while (!line.AtEnd()) {
-            // "wait MS" between notes lets time pass with the session open.
-            if (line.Peek() == L"wait") {
-                line.Word();
-                long long ms = line.Number();
-                if (ms < 0 || ms > 600000) Fail(L"wait takes 0 to 600000 milliseconds");
-                PumpMessages(DWORD(ms));
-                continue;
-            }
-            long long denomination = line.Number();
-            if (denomination <= 0 || denomination > 1000000) Fail(L"a bill's denomination must be 1 to 1000000");
-            session.Accept(long(denomination), line.Word());
-        }
-        if (aborted)
-            terminal_.AbortCashSession();
-        else
-            terminal_.EndCashSession();
-    };
-    commands_[L"payment"] = [payment](Line& line) { payment(line, false); };
-    commands_[L"payment-aborted"] = [payment](Line& line) { payment(line, true); };
-    commands_[L"stacker"] = [this](Line& line) {
-        std::wstring what = line.Word();
-        if (EqualNoCase(what, L"remove")) {
-            terminal_.transcript.Add(L"host", L"stacker removed");
-            terminal_.NotifyStackerRemoved();
-        } else if (EqualNoCase(what, L"insert")) {
-            terminal_.transcript.Add(L"host", L"stacker inserted");
-            terminal_.NotifyStackerInstalled();
-        } else {
-            Fail(L"stacker takes remove or insert, not \"" + what + L"\"");
-        }
-    };
-    commands_[L"failure"] = [this](Line& line) {
-        std::wstring name = line.Word();
-        std::wstring state = line.Word();
-        if (!EqualNoCase(state, L"on") && !EqualNoCase(state, L"off")) Fail(L"failure takes on or off");
-        terminal_.transcript.Add(L"host", L"terminal failure " + name + L" " + state);
-        terminal_.NotifyFailure(name, EqualNoCase(state, L"on"));
-    };
-    commands_[L"zreport"] = [this](Line&) {
-        terminal_.transcript.Add(L"host", L"Z-report");
-        terminal_.NotifyZReport(false);
-        terminal_.NotifyZReport(true);
-    };
-    commands_[L"echo"] = [this](Line& line) { Say(line.Rest()); };
-    commands_[L"dump"] = [this](Line& line) {
-        std::wstring what = line.Word();
-        if (EqualNoCase(what, L"props")) {
-            for (const auto& [name, value] : terminal_.Environment().Properties()) Say(L"  prop " + name.str() + L" = " + value);
-        } else if (EqualNoCase(what, L"reg")) {
-            std::wstring path;
-            HKEY root = ParseRegistryPath(line.Word(), path);
-            DumpKey(root, path, 0);
-        } else if (EqualNoCase(what, L"logs")) {
-            std::wstring pattern = LogPattern();
-            std::vector<std::wstring> files = LogFiles(pattern);
-            Say(L"  log files of " + pattern + L": " + std::to_wstring(files.size()));
-            for (const std::wstring& file : files) {
-                std::vector<std::wstring> records = LogRecords(file);
-                Say(L"  [" + GetFileName(file) + L"] " + std::to_wstring(records.size()) + L" record(s)");
-                for (const std::wstring& record : records) Say(L"    " + record);
-            }
-        } else {
-            Fail(L"dump takes props, reg \"KEY\" or logs, not \"" + what + L"\"");
-        }
-    };
-    commands_[L"session"] = [this](Line& line) {
-        std::wstring what = line.Word();
-        using Slot = HRESULT (STDMETHODCALLTYPE IPaylantraSessionExtender2::*)(IDispatch*);
-        Slot slot = EqualNoCase(what, L"create") ? &IPaylantraSessionExtender2::OnSessionCreate
-                  : EqualNoCase(what, L"start")  ? &IPaylantraSessionExtender2::OnSessionStart
-                  : EqualNoCase(what, L"end")    ? &IPaylantraSessionExtender2::OnSessionEnd
-                  : EqualNoCase(what, L"clear")  ? &IPaylantraSessionExtender2::OnClearProperties
-                                                 : nullptr;
-        if (!slot) Fail(L"session takes create, start, end or clear, not \"" + what + L"\"");
-        terminal_.transcript.Add(L"host", L"session " + what);
-        auto extenders = terminal_.Environment().Extenders();
-        for (auto& extender : extenders) {
-            SetErrorInfo(0, nullptr);
-            HRESULT hr = (extender.Get()->*slot)(&terminal_.Environment());
-            if (FAILED(hr)) terminal_.RecordPluginFailure(L"session " + what, hr);
-        }
-    };
-    commands_[L"expect"] = [this](Line& line) {
-        std::wstring kind = line.Word();
-        auto found = expectations_.find(kind);
-        if (found == expectations_.end()) Fail(L"unknown expectation \"" + kind + L"\"");
-        found->second(line);
-    };
-
-    expectations_[L"prop"] = [this](Line& line) {
-        std::wstring name = line.Word();
-        line.Expect(L"=");
-        std::wstring value = line.Rest();
-        std::wstring actual = terminal_.Environment().Property(name);
-        Expectation(line, actual == value, L"prop " + name + L" = \"" + value + L"\"", L"\"" + actual + L"\"");
-    };
-    expectations_[L"reg"] = [this](Line& line) {
-        std::wstring keyText = line.Word(), path;
-        HKEY root = ParseRegistryPath(keyText, path);
-        std::wstring name = line.Word();
-        line.Expect(L"=");
-        std::wstring value = line.Rest();
-        std::wstring actual = DescribeValue(root, path, name);
-        // A plain expected value matches the text or the number alike.
-        bool holds = actual == value || actual == L"sz:" + value || actual == L"dword:" + value;
-        Expectation(line, holds, L"reg " + keyText + L" \"" + name + L"\" = " + value, actual);
-    };
-    expectations_[L"box"] = [this](Line& line) {
-        std::wstring text = line.Rest();
-        auto& boxes = Boxes::All();
-        boxUsed_.resize(boxes.size(), false);
-        for (size_t i = 0; i < boxes.size(); ++i)
-            if (!boxUsed_[i] && Contains(boxes[i].caption + L": " + boxes[i].text, text)) {
-                boxUsed_[i] = true;
-                Expectation(line, true, L"box " + text, L"");
-                return;
-            }
-        Expectation(line, false, L"box " + text, std::to_wstring(boxes.size()) + L" box(es), none unmatched with that text");
-    };
-    expectations_[L"no-box"] = [this](Line& line) {
-        size_t count = Boxes::All().size();
-        Expectation(line, count == 0, L"no box", std::to_wstring(count) + L" box(es)");
-    };
-    expectations_[L"event"] = [this](Line& line) {
-        std::wstring name = line.Rest();
-        bool holds = false;
-        for (const Record& r : terminal_.transcript.Records())
-            if (r.who == L"plugin" && EqualNoCase(r.what, L"event " + name)) holds = true;
-        Expectation(line, holds, L"plugin raised event " + name, L"no such event");
-    };
-    expectations_[L"navigate"] = [this](Line& line) {
-        std::wstring address = line.Rest();
-        const auto& all = terminal_.navigations;
-        bool holds = std::find(all.begin(), all.end(), address) != all.end();
-        Expectation(line, holds, L"navigate " + address, all.empty() ? L"no navigation" : L"last " + all.back());
-    };
-    expectations_[L"script"] = [this](Line& line) {
-        std::wstring text = line.Rest();
-        bool holds = false;
-        for (const auto& script : terminal_.scripts) holds = holds || Contains(script, text);
-        Expectation(line, holds, L"script containing " + text, std::to_wstring(terminal_.scripts.size()) + L" script(s)");
-    };
-    expectations_[L"mail"] = [this](Line& line) {
-        std::wstring text = line.Rest();
-        bool holds = false;
-        for (const auto& file : terminal_.mails) holds = holds || Contains(ReadUtf8File(file), text);
-        Expectation(line, holds, L"mail containing " + text, std::to_wstring(terminal_.mails.size()) + L" mail(s)");
-    };
-    expectations_[L"failure"] = [this](Line& line) {
-        std::wstring name = line.Word();
-        bool on = EqualNoCase(line.Word(), L"on");
-        bool actual = terminal_.failures.count(name) != 0;
-        Expectation(line, actual == on, L"failure " + name + (on ? L" on" : L" off"), actual ? L"on" : L"off");
-    };
-    expectations_[L"log"] = [this](Line& line) {
-        std::wstring code = line.Word();
-        std::wstring text = line.Rest();
-        std::wstring pattern = LogPattern();
-        std::vector<std::wstring> files = LogFiles(pattern);
-        bool holds = false;
-        for (const std::wstring& file : files)
-            for (const std::wstring& record : LogRecords(file)) {
-                size_t at = record.find(code);
-                holds = holds || (at != std::wstring::npos && record.find(text, at + code.size()) != std::wstring::npos);
-            }
-        Expectation(line, holds, L"log record " + code + (text.empty() ? L"" : L" with \"" + text + L"\""),
-                    std::to_wstring(files.size()) + L" log file(s) of " + pattern + L" without it");
-    };
-    expectations_[L"env"] = [this](Line& line) {
-        std::wstring name = line.Word();
-        line.Expect(L"=");
-        std::wstring value = line.Rest();
-        wchar_t buffer[4096] = {};
-        DWORD length = GetEnvironmentVariableW(name.c_str(), buffer, DWORD(std::size(buffer)));
-        std::wstring actual = length && length < std::size(buffer) ? std::wstring(buffer, length) : std::wstring();
-        Expectation(line, actual == value, L"env " + name + L" = \"" + value + L"\"", L"\"" + actual + L"\"");
-    };
 }
 
 bool Scenario::RunLine(const std::wstring& text, const std::wstring& file, int number) {
@@ -543,10 +365,10 @@ bool Scenario::RunLine(const std::wstring& text, const std::wstring& file, int n
         std::wstring name = line.Word();
         // An echo's text is its own record of the line.
         if (name != L"echo") Say(L"> " + rest);
-        auto found = commands_.find(name);
-        if (found == commands_.end()) Fail(L"unknown command \"" + name + L"\"");
+        const Command* command = Commands().Find(name);
+        if (!command) Fail(L"unknown command \"" + name + L"\"");
         int before = failures_;
-        found->second(line);
+        command->run(*this, line);
         if (failures_ == before && !line.AtEnd()) Fail(L"unexpected text at the end: " + line.Rest());
         return failures_ == before;
     } catch (const ScenarioError& error) {

@@ -1,11 +1,16 @@
 // The scenario language of the terminal simulator: one command a line, run in order against one
-// simulated terminal and the plugin loaded into it.
+// simulated terminal and the plugin loaded into it. The commands and expectations live in two
+// tables (name, usage, effect, handler), filled by one file per area; the help text and the
+// README's tables are made from them.
 #pragma once
 #include "Host/HostObjects.h"
 #include "Host/PluginHost.h"
 #include <functional>
-#include <map>
+#include <initializer_list>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace Host {
 
@@ -20,6 +25,8 @@ public:
     std::wstring Rest();       // the rest of the line, blanks around it removed
     void Expect(const wchar_t* word);  // the next word must be this one
     long long Number();        // the next word as a decimal number
+    // The next word, which must be one of `words` (any case): its index. Anything else raises.
+    size_t Keyword(std::initializer_list<const wchar_t*> words);
     std::wstring Where() const;  // "file:line"
 
 private:
@@ -29,6 +36,39 @@ private:
     int number_;
     size_t pos_ = 0;
 };
+
+class Scenario;
+
+struct Command {
+    std::wstring name;    // the first word of the usage
+    std::wstring usage;   // e.g. "payment N CUR [wait MS] N CUR ..."
+    std::wstring effect;  // what the host does; for an expectation, when it holds
+    std::function<void(Scenario&, Line&)> run;
+};
+
+class CommandTable {
+public:
+    void Add(std::wstring usage, std::wstring effect, std::function<void(Scenario&, Line&)> run);
+    const Command* Find(const std::wstring& name) const;  // any case; null when unknown
+    const std::vector<Command>& All() const { return all_; }
+
+private:
+    std::vector<Command> all_;
+};
+
+// The two tables, in the order of the help text. Expectation usages leave out "expect".
+const CommandTable& Commands();
+const CommandTable& Expectations();
+// The help of `TallySim --help`, and the same as the README's two Markdown tables.
+std::wstring HelpText();
+std::wstring MarkdownTables();
+
+// The areas that fill the tables.
+void AddTerminalCommands(CommandTable& commands);    // Host/CommandsTerminal.cpp
+void AddCashCommands(CommandTable& commands);        // Host/CommandsCash.cpp
+void AddSetupCommands(CommandTable& commands);       // Host/CommandsSetup.cpp
+void AddHostExpectations(CommandTable& expectations);  // Host/ExpectHost.cpp
+void AddLogExpectations(CommandTable& expectations);   // Host/ExpectLog.cpp
 
 class Scenario {
 public:
@@ -45,31 +85,99 @@ public:
     std::function<void(const std::wstring&)> print;  // receives every transcript and result line
     Terminal& Host() { return terminal_; }
     PluginModule& Module() { return module_; }
+    const std::wstring& PluginPath() const { return pluginPath_; }
+    co<IPaylantraControlPlugin>& ControlPlugin() { return control_; }
 
-private:
-    using Command = std::function<void(Line&)>;
-    void Define();
-    void Expectation(Line& line, bool holds, const std::wstring& expected, const std::wstring& found);
+    // For the commands.
     void Start();
     void Exit();
+    bool Started() const { return bool(plugin_); }
     void Say(const std::wstring& text) { if (print) print(text); }
-    void DumpKey(HKEY root, const std::wstring& path, int depth);
+    // Reports an expectation: "ok ..." or a failure of the line.
+    void Check(Line& line, bool holds, const std::wstring& expected, const std::wstring& found);
 
-    std::map<keystringW, Command> commands_;
-    std::map<keystringW, Command> expectations_;
+    // What earlier positive expectations matched: each box, event and log record is matched once,
+    // and the negative forms count only what is left. Boxes and events by position, records by
+    // file and position.
+    struct Matched {
+        std::set<size_t> boxes, events;
+        std::set<std::pair<std::wstring, size_t>> logRecords;
+    } matched;
+
+private:
     Terminal terminal_;
     PluginModule module_;
     std::wstring pluginPath_;
     co<IPaylantraPlugin> plugin_;
     co<IPaylantraControlPlugin> control_;
-    size_t boxesMatched_ = 0;
-    std::vector<bool> boxUsed_;
     int failures_ = 0;
 };
+
+// A scenario line's error: the line fails with this text.
+class ScenarioError : public VelmorException {
+public:
+    explicit ScenarioError(const std::wstring& text);
+    const std::wstring& Text() const { return text_; }
+
+private:
+    std::wstring text_;
+};
+[[noreturn]] void Fail(const std::wstring& text);
+
+// The first of `items` that `matches` and whose key is not in `used`; its key goes into `used`.
+// Null when there is none.
+template <class Item, class Key, class KeyOf, class Match>
+const Item* MatchOnce(const std::vector<Item>& items, std::set<Key>& used, KeyOf keyOf, Match matches) {
+    for (size_t i = 0; i < items.size(); ++i)
+        if (!used.count(keyOf(items[i], i)) && matches(items[i])) {
+            used.insert(keyOf(items[i], i));
+            return &items[i];
+        }
+    return nullptr;
+}
+
+// How many of `items` match and are not in `used`.
+template <class Item, class Key, class KeyOf, class Match>
+size_t CountUnmatched(const std::vector<Item>& items, const std::set<Key>& used, KeyOf keyOf, Match matches) {
+    size_t count = 0;
+    for (size_t i = 0; i < items.size(); ++i)
+        if (!used.count(keyOf(items[i], i)) && matches(items[i])) ++count;
+    return count;
+}
 
 // "HKLM\Software\..." or "HKEY_CURRENT_USER\..." split into its root and path; raises on others.
 HKEY ParseRegistryPath(const std::wstring& text, std::wstring& subpath);
 // "2026-12-08 23:59:58" (seconds optional) as a local SYSTEMTIME; raises when malformed.
 SYSTEMTIME ParseClock(const std::wstring& text);
+
+// A scenario file's text, decoded from UTF-8 (a byte-order mark is skipped); raises when unreadable.
+std::wstring ReadUtf8File(const std::wstring& path);
+// What a registry value reads as in an expectation: "dword:N", "sz:TEXT" or "missing".
+std::wstring DescribeValue(HKEY root, const std::wstring& path, const std::wstring& name);
+
+// Runs this thread's message loop for `milliseconds`.
+void PumpMessages(DWORD milliseconds);
+// Runs the message loop until `count` thread timer messages (the plugin's day timer ticks) have
+// been handled, or `limit` milliseconds passed; the number handled.
+int PumpTimerTicks(int count, DWORD limit);
+// The words after "wait": "MS" or "tick [COUNT]" (no count where a number may follow, as in a
+// payment). Raises when the ticks did not come.
+void RunWait(Line& line, bool countAllowed);
+
+// One record of the plugin's operation log: "TIME<tab>NUMBER<tab>CODE[<tab>;DESCRIPTION]".
+struct LogRecord {
+    std::wstring file;  // the day's file name
+    size_t index = 0;   // its position in that file
+    std::wstring text;  // the whole line
+    std::wstring code;
+    std::wstring description;
+};
+LogRecord ParseLogRecord(const std::wstring& line);
+// The plugin's log path template from its LogPath value, expanded; raises when there is none.
+std::wstring LogPattern();
+// Every day's file of the template (its "*" stands for the date), oldest day first.
+std::vector<std::wstring> LogFiles(const std::wstring& pattern);
+// The records of one day's file, decoded from Windows-1251.
+std::vector<LogRecord> ReadLogFile(const std::wstring& path);
 
 }  // namespace Host

@@ -1,7 +1,9 @@
 // TallySim: the terminal simulator. Runs scenario files against the plugin DLL and prints what the
 // plugin did to the host.
 //   TallySim [--fresh] [--plugin PATH] [--outbox FOLDER] SCENARIO...
+//   TallySim --help [--markdown]
 #include "Framework/Exceptions.h"
+#include "Framework/Paths.h"
 #include "Framework/Text.h"
 #include "Host/Scenario.h"
 #include <objbase.h>
@@ -17,19 +19,93 @@ void PrintUtf8(const std::wstring& text) {
     fflush(stdout);
 }
 
+constexpr wchar_t kUsage[] =
+    L"usage: TallySim [--fresh] [--plugin PATH] [--outbox FOLDER] SCENARIO...\n"
+    L"       TallySim --help [--markdown]\n"
+    L"--fresh runs each file in a process of its own, with an empty registry and %TEMP%.";
+
 int Usage() {
-    PrintUtf8(L"usage: TallySim [--fresh] [--plugin PATH] [--outbox FOLDER] SCENARIO...");
+    PrintUtf8(kUsage);
     return 2;
 }
 
+// One argument as CommandLineToArgvW reads it back: quoted, with the backslashes before a quote doubled.
+std::wstring QuoteArgument(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, L'\\');
+    return quoted + L"\"";
+}
+
+// Runs this program on one file with the given options; its exit status.
+int RunChild(const std::vector<std::wstring>& options, const std::wstring& file) {
+    std::wstring command = QuoteArgument(ModuleFileNameW(nullptr));
+    for (const std::wstring& option : options) command += L" " + QuoteArgument(option);
+    command += L" " + QuoteArgument(file);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    // The child writes into this program's own output, in order.
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
+        if (handle && handle != INVALID_HANDLE_VALUE) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+        throw WindowsError(GetLastError(), "Host/TallySim", __LINE__);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 1;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return int(status);
+}
+
+int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, const std::wstring& file) {
+    PrintUtf8(L"== " + file + (fresh ? L" (fresh process, registry and %TEMP%)" : L""));
+    // Each file runs against its own terminal, and with --fresh its own empty registry and %TEMP%.
+    std::unique_ptr<Host::ScratchHives> hives;
+    std::unique_ptr<Host::ScratchTemp> temp;
+    if (fresh) {
+        hives = std::make_unique<Host::ScratchHives>();
+        temp = std::make_unique<Host::ScratchTemp>();
+    }
+    bool ok = false;
+    {
+        Host::Scenario scenario(plugin);
+        scenario.print = PrintUtf8;
+        if (!outbox.empty()) scenario.Host().outboxFolder = outbox;
+        ok = scenario.RunFile(file);
+    }
+    Host::Boxes::All().clear();
+    Host::Clock::Clear();
+    PrintUtf8(ok ? L"== passed" : L"== FAILED");
+    return ok ? 0 : 1;
+}
+
 int Run(int argc, wchar_t** argv) {
-    bool fresh = false;
+    bool fresh = false, help = false, markdown = false;
     std::wstring plugin = Host::DefaultPluginPath(), outbox;
     std::vector<std::wstring> files;
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i];
         if (arg == L"--fresh")
             fresh = true;
+        else if (arg == L"--help")
+            help = true;
+        else if (arg == L"--markdown")
+            markdown = true;
         else if (arg == L"--plugin" && i + 1 < argc)
             plugin = argv[++i];
         else if (arg == L"--outbox" && i + 1 < argc)
@@ -39,30 +115,24 @@ int Run(int argc, wchar_t** argv) {
         else
             files.push_back(arg);
     }
+    if (help) {
+        PrintUtf8(markdown ? Host::MarkdownTables() : std::wstring(kUsage) + L"\n\n" + Host::HelpText());
+        return 0;
+    }
     if (files.empty()) return Usage();
 
-    int failed = 0;
-    for (const std::wstring& file : files) {
-        PrintUtf8(L"== " + file + (fresh ? L" (fresh registry)" : L""));
-        // Each file runs against its own terminal, and with --fresh its own empty registry and %TEMP%.
-        std::unique_ptr<Host::ScratchHives> hives;
-        std::unique_ptr<Host::ScratchTemp> temp;
-        if (fresh) {
-            hives = std::make_unique<Host::ScratchHives>();
-            temp = std::make_unique<Host::ScratchTemp>();
-        }
-        bool ok = false;
-        {
-            Host::Scenario scenario(plugin);
-            scenario.print = PrintUtf8;
-            if (!outbox.empty()) scenario.Host().outboxFolder = outbox;
-            ok = scenario.RunFile(file);
-        }
-        Host::Boxes::All().clear();
-        Host::Clock::Clear();
-        PrintUtf8(ok ? L"== passed" : L"== FAILED");
-        if (!ok) ++failed;
+    // A file leaves state in the process that no scratch registry covers (environment variables the
+    // plugin set, the plugin's own statics): with --fresh each of several files gets a new process.
+    if (fresh && files.size() > 1) {
+        std::vector<std::wstring> options = {L"--fresh", L"--plugin", plugin};
+        if (!outbox.empty()) options.insert(options.end(), {L"--outbox", outbox});
+        int failed = 0;
+        for (const std::wstring& file : files)
+            if (RunChild(options, file) != 0) ++failed;
+        return failed ? 1 : 0;
     }
+    int failed = 0;
+    for (const std::wstring& file : files) failed += RunFile(plugin, outbox, fresh, file);
     return failed ? 1 : 0;
 }
 

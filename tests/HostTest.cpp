@@ -7,8 +7,12 @@
 #include "Plugin/Config.h"
 #include "Plugin/Plugin.h"
 #include "tests/RegistryFixture.h"
+#include "tests/TestFiles.h"
 #include "xdk/Source/Paylantra/PLClient.h"
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <fstream>
+#include <sstream>
 
 using PLXDK::Paylantra::PLClient;
 using PLXDK::Paylantra::PLSession;
@@ -288,6 +292,153 @@ TEST_F(ScenarioRun, ExpectationsFailAndUnknownCommandsAreErrors) {
     EXPECT_TRUE(scenario_.RunLine(L"reg \"HKCU\\Software\\T\" V = delete"));
     EXPECT_TRUE(scenario_.RunLine(L"expect reg \"HKCU\\Software\\T\" V = missing"));
     EXPECT_FALSE(scenario_.RunLine(L"reg \"HKCU\\Software\\T\" V = 5"));
+}
+
+// Each expectation fails on a counter-example of what it states.
+class ScenarioExpectations : public ScenarioRun {
+protected:
+    void SetUp() override { scenario_.print = [&](const std::wstring& text) { out_.push_back(text); }; }
+    void TearDown() override { Host::Boxes::All().clear(); }
+    bool Run(const std::wstring& line) { return scenario_.RunLine(line, L"t.scn", 1); }
+    // A log folder with one day's file of these records, as the plugin writes them.
+    void WriteLog(const std::vector<std::string>& records) {
+        RegKey(HKEY_LOCAL_MACHINE, L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark", true, kRegWriteAccess)[L"LogPath"] =
+            Widen(folder_.Path()) + L"\\Tallymark *.txt";
+        std::string bytes;
+        for (const std::string& record : records) bytes += record + "\r\n";
+        WriteBytes(folder_.Path() + "\\Tallymark (2026-05-17).txt", Narrow(Widen(bytes, CP_UTF8), 1251));
+    }
+    void RaiseFromPlugin(const wchar_t* name) { scenario_.Host().Environment().Event(CoString(name)); }
+    std::vector<std::wstring> out_;
+    TempFolder folder_;
+};
+
+TEST_F(ScenarioExpectations, LogMatchesTheCodeFieldAndTextWithinThatRecordOnce) {
+    EXPECT_FALSE(Run(L"expect log LOG.OPEN")) << "no LogPath is a failure, not an empty log";
+    WriteLog({"10:00:00.000\t1\tLOG.OPEN\t;лог открыт",
+              "10:00:01.000\t6\tCASH.ACCEPT\t;принята купюра 100 RUB (всего в стекере купюр 2 шт.: RUB¤200)",
+              "10:00:02.000\t7\tCASH.DONE\t;приём купюр завершён, всего было принято купюр: 1 шт. (RUB¤100)"});
+    EXPECT_FALSE(Run(L"expect log LOG")) << "a code matches whole";
+    EXPECT_FALSE(Run(L"expect log OPEN"));
+    EXPECT_FALSE(Run(L"expect log CASH.DONE 2 шт.")) << "the text of another record";
+    EXPECT_FALSE(Run(L"expect log CASH.ACCEPT CASH")) << "the text lies in the description, not the code";
+    EXPECT_FALSE(Run(L"expect log 6"));
+    EXPECT_TRUE(Run(L"expect log CASH.DONE всего было принято купюр: 1 шт."));
+    EXPECT_FALSE(Run(L"expect log CASH.DONE всего было принято купюр: 1 шт.")) << "that record was matched already";
+    EXPECT_TRUE(Run(L"expect log LOG.OPEN"));
+    EXPECT_EQ(L"ok   log record LOG.OPEN", out_.back());
+}
+
+TEST_F(ScenarioExpectations, NoLogFailsOnAnUnmatchedRecordOfThatCodeAndText) {
+    WriteLog({"10:00:00.000\t1\tLOG.OPEN\t;лог открыт", "10:00:02.000\t7\tCASH.DONE\t;купюр принято не было",
+              "10:00:03.000\t2\tLOG.CLOSE"});
+    EXPECT_FALSE(Run(L"expect no-log CASH.DONE"));
+    EXPECT_FALSE(Run(L"expect no-log CASH.DONE не было"));
+    EXPECT_FALSE(Run(L"expect no-log LOG.CLOSE")) << "a record without a description";
+    EXPECT_TRUE(Run(L"expect no-log CASH.DONE всего было"));
+    EXPECT_TRUE(Run(L"expect no-log CASH.CANCEL"));
+    EXPECT_TRUE(Run(L"expect no-log CASH"));
+    EXPECT_TRUE(Run(L"expect log CASH.DONE"));
+    EXPECT_TRUE(Run(L"expect no-log CASH.DONE")) << "only records no expectation matched count";
+}
+
+TEST_F(ScenarioExpectations, EventsMatchTheExactNameThePluginRaisedOnce) {
+    EXPECT_TRUE(Run(L"event Tallymark.Collect.Request"));
+    EXPECT_FALSE(Run(L"expect event Tallymark.Collect.Request")) << "the host raised it, not the plugin";
+    EXPECT_TRUE(Run(L"expect no-event Tallymark.Collect.Request"));
+    RaiseFromPlugin(L"Tallymark.Collect.Request");
+    EXPECT_FALSE(Run(L"expect no-event Tallymark.Collect.Request"));
+    EXPECT_FALSE(Run(L"expect event Tallymark.Collect")) << "a part of the name";
+    EXPECT_FALSE(Run(L"expect event Collect.Request"));
+    EXPECT_TRUE(Run(L"expect event Tallymark.Collect.Request"));
+    EXPECT_FALSE(Run(L"expect event Tallymark.Collect.Request")) << "raised once, matched once";
+    EXPECT_TRUE(Run(L"expect no-event Tallymark.Collect.Request"));
+    EXPECT_FALSE(Run(L"expect event"));
+}
+
+TEST_F(ScenarioExpectations, NoBoxCountsTheBoxesNoExpectationMatched) {
+    EXPECT_TRUE(Run(L"expect no-box"));
+    Host::Boxes::All().push_back({L"Tallymark", L"Terminal event Poll", MB_OK});
+    Host::Boxes::All().push_back({L"Tallymark", L"Terminal event Poll", MB_OK});
+    EXPECT_FALSE(Run(L"expect no-box"));
+    EXPECT_TRUE(Run(L"expect box Terminal event Poll"));
+    EXPECT_FALSE(Run(L"expect no-box")) << "one of two matched";
+    EXPECT_TRUE(Run(L"expect box Tallymark: Terminal event"));
+    EXPECT_FALSE(Run(L"expect box Terminal event Poll"));
+    EXPECT_TRUE(Run(L"expect no-box"));
+}
+
+TEST_F(ScenarioExpectations, KeywordsOutsideTheirChoicesFailTheLine) {
+    for (const wchar_t* bad : {L"expect failure Printer of", L"expect failure Printer", L"flag of", L"flag",
+                               L"failure Printer 1", L"stacker out", L"dump everything", L"session begin",
+                               L"control shut", L"clock 2026-05-17 10:00 frozen", L"wait tick 0",
+                               L"fail Session.GetProperty 1", L"fail Sesion.GetProperty", L"fail Session.getproperty"}) {
+        EXPECT_FALSE(Run(bad)) << Narrow(bad);
+        EXPECT_EQ(0u, out_.back().rfind(L"FAIL t.scn:1: ", 0)) << Narrow(out_.back());
+    }
+    EXPECT_TRUE(Run(L"fail Session.GetProperty"));
+    EXPECT_TRUE(Run(L"fail Session.GetProperty off"));
+    EXPECT_TRUE(Run(L"expect failure Printer OFF"));
+    EXPECT_FALSE(Run(L"expect failure Printer on"));
+    EXPECT_TRUE(Run(L"flag On"));
+    EXPECT_EQ(1, scenario_.Host().FlagsObject().value);
+    EXPECT_TRUE(Run(L"flag off"));
+    EXPECT_EQ(0, scenario_.Host().FlagsObject().value);
+}
+
+TEST(ScenarioLog, RecordFields) {
+    Host::LogRecord full = Host::ParseLogRecord(L"10:00:00.000\t7\tCASH.DONE\t;a\tb");
+    EXPECT_EQ(L"CASH.DONE", full.code);
+    EXPECT_EQ(L"a\tb", full.description);
+    Host::LogRecord bare = Host::ParseLogRecord(L"10:00:00.000\t2\tLOG.CLOSE");
+    EXPECT_EQ(L"LOG.CLOSE", bare.code);
+    EXPECT_EQ(L"", bare.description);
+    EXPECT_EQ(L"", Host::ParseLogRecord(L"LOG.OPEN лог открыт").code);
+}
+
+int g_timerCalls = 0;
+void CALLBACK CountTimerCall(HWND, UINT, UINT_PTR, DWORD) { ++g_timerCalls; }
+
+TEST(ScenarioWait, TicksAreThreadTimerMessagesHandled) {
+    EXPECT_EQ(0, Host::PumpTimerTicks(1, 20));
+    UINT_PTR timer = SetTimer(nullptr, 0, 10, &CountTimerCall);
+    ASSERT_NE(0u, timer);
+    int ticks = Host::PumpTimerTicks(3, 60000);
+    EXPECT_GE(ticks, 3);
+    EXPECT_EQ(ticks, g_timerCalls) << "each counted tick reached the timer's procedure";
+    KillTimer(nullptr, timer);
+}
+
+TEST(ScenarioClock, HeldClockStandsStill) {
+    SYSTEMTIME start = Host::ParseClock(L"2026-12-08 23:59:58");
+    Host::Clock::Set(start, true);
+    Host::Clock::Advance(1500);
+    SYSTEMTIME first = Host::Clock::Local();
+    EXPECT_EQ(59, first.wSecond);
+    EXPECT_EQ(500, first.wMilliseconds);
+    Host::PumpMessages(20);
+    SYSTEMTIME second = Host::Clock::Local();
+    EXPECT_EQ(0, memcmp(&first, &second, sizeof(first)));
+    Host::Clock::Clear();
+}
+
+// The README's tables of the scenario language are the ones the simulator's help is made from.
+TEST(ScenarioHelp, ReadmeTablesAreTheRegistrys) {
+    std::ifstream in(TALLY_README, std::ios::binary);
+    ASSERT_TRUE(in) << TALLY_README;
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    std::wstring readme = Widen(bytes.str(), CP_UTF8);
+    readme.erase(std::remove(readme.begin(), readme.end(), L'\r'), readme.end());
+    std::wstring tables = Host::MarkdownTables();
+    EXPECT_NE(std::wstring::npos, readme.find(tables))
+        << "README.md's simulator tables differ from the registry; the registry's (TallySim --help --markdown):\n"
+        << Narrow(tables, CP_UTF8);
+    for (const Host::CommandTable* table : {&Host::Commands(), &Host::Expectations()})
+        for (const Host::Command& command : table->All()) {
+            EXPECT_FALSE(command.effect.empty()) << Narrow(command.usage);
+            EXPECT_NE(std::wstring::npos, Host::HelpText().find(command.usage)) << Narrow(command.usage);
+        }
 }
 
 }  // namespace

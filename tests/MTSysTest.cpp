@@ -4,6 +4,8 @@
 #include "tests/RegistryFixture.h"
 #include <gtest/gtest.h>
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <vector>
 
 using namespace MTSys;
@@ -216,166 +218,225 @@ TEST(MTSysMessageQueue, NotifiesOnlyForTheFirstItemIntoAnEmptyQueue) {
     EXPECT_TRUE(IsSet(queue.GetEvent()));
 }
 
-// ---- timer queues: deletion waits for a running callback ----
+// ---- callbacks held inside: deletion and release wait for them ----
 
 namespace {
-struct SlowCallback {
-    Event started{true, false};
-    std::atomic<int> calls{0};
-    std::atomic<bool> finished{false};
-    static void CALLBACK Run(void* context, BOOLEAN) {
-        auto* self = static_cast<SlowCallback*>(context);
-        ++self->calls;
-        self->finished = false;
-        SetEvent(self->started.Get());
-        Sleep(150);
-        self->finished = true;
+
+// Holds every callback that passes inside until opened, so that a callback is known to run while
+// the test deletes or releases what called it.
+struct Gate {
+    Event entered{true, false};
+    Event open{true, false};
+    std::atomic<int> calls{0}, running{0};
+    std::atomic<bool> lastTimedOut{false};
+    void Pass(bool timedOut) {
+        ++running;
+        ++calls;
+        lastTimedOut = timedOut;
+        entered.Set();
+        open.Wait(kGenerous);
+        --running;
     }
+    static void CALLBACK Timer(void* context, BOOLEAN) { static_cast<Gate*>(context)->Pass(false); }
 };
+
+// Runs `call` on a thread of its own while a callback is held in `gate`, then opens the gate and
+// waits for `call` to come back.
+struct HeldCall {
+    bool cameBackEarly = false;  // while the callback was still held
+    int runningOnReturn = -1;    // callbacks running when it came back
+};
+HeldCall CallWhileHeld(Gate& gate, std::function<void()> call) {
+    struct Context {
+        std::function<void()> call;
+        Gate* gate;
+        HeldCall result;
+        static unsigned __stdcall Run(void* context) {
+            auto* self = static_cast<Context*>(context);
+            self->call();
+            self->result.runningOnReturn = self->gate->running;
+            return 0;
+        }
+    } context{std::move(call), &gate, {}};
+    EXPECT_GT(gate.running, 0) << "no callback is held";
+    Thread thread;
+    thread.Start(&Context::Run, &context);
+    // The window only gives a call that does not wait the chance to come back early; a correct
+    // one never does, so it never decides a pass.
+    context.result.cameBackEarly = thread.Wait(100);
+    gate.open.Set();
+    EXPECT_TRUE(thread.Wait(kGenerous));
+    return context.result;
+}
+
+// `release` must not come back before the held callback is let go, and once back no callback runs.
+void ExpectReleaseWaitsForTheGate(Gate& gate, std::function<void()> release) {
+    HeldCall result = CallWhileHeld(gate, std::move(release));
+    EXPECT_FALSE(result.cameBackEarly) << "came back while a callback ran";
+    EXPECT_EQ(result.runningOnReturn, 0);
+}
+
+// Counts its calls and signals each; shows that the pool has moved on since a point in time.
+struct Witness {
+    Event called{false, false};
+    static void CALLBACK Timer(void* context, BOOLEAN) { SetEvent(static_cast<Witness*>(context)->called.Get()); }
+};
+
 }  // namespace
 
 TEST(MTSysTimerQueue, DestructorReturnsOnlyAfterTheRunningCallback) {
-    SlowCallback slow;
+    Gate gate;
     auto queue = std::make_unique<TimerQueue>();
-    auto timer = queue->CreateTimer(&SlowCallback::Run, &slow, 0);
-    ASSERT_TRUE(slow.started.Wait(kGenerous));
-    timer.reset();
-    EXPECT_TRUE(slow.finished);
-    slow.started.Reset();
-    auto periodic = queue->CreateTimer(&SlowCallback::Run, &slow, 0, 20);
-    ASSERT_TRUE(slow.started.Wait(kGenerous));
-    queue.reset();  // deletes the periodic timer too
-    EXPECT_TRUE(slow.finished);
+    auto timer = queue->CreateTimer(&Gate::Timer, &gate, 0);
+    ASSERT_TRUE(gate.entered.Wait(kGenerous));
+    ExpectReleaseWaitsForTheGate(gate, [&] { timer.reset(); });
+
+    Gate periodicGate;
+    auto periodic = queue->CreateTimer(&Gate::Timer, &periodicGate, 0, 20);
+    ASSERT_TRUE(periodicGate.entered.Wait(kGenerous));
+    ExpectReleaseWaitsForTheGate(periodicGate, [&] { queue.reset(); });  // deletes the periodic timer too
     EXPECT_TRUE(periodic->Cancel().Wait());
 }
 
 TEST(MTSysTimerQueue, DeleteReturnsAnEventAndLeavesTimersNothingToCancel) {
-    SlowCallback slow;
+    Gate gate;
     TimerQueue queue;
-    auto timer = queue.CreateTimer(&SlowCallback::Run, &slow, 0);
-    ASSERT_TRUE(slow.started.Wait(kGenerous));
-    Event done = queue.Delete();
-    EXPECT_TRUE(done.Wait(kGenerous));
-    EXPECT_TRUE(slow.finished);
+    auto timer = queue.CreateTimer(&Gate::Timer, &gate, 0);
+    ASSERT_TRUE(gate.entered.Wait(kGenerous));
+    // Delete may or may not block; either way its event is set only once no callback runs.
+    std::unique_ptr<Event> done;
+    bool setWhileRunning = false;
+    CallWhileHeld(gate, [&] {
+        done = std::make_unique<Event>(queue.Delete());
+        setWhileRunning = done->Wait() && gate.running > 0;
+    });
+    EXPECT_FALSE(setWhileRunning);
+    ASSERT_TRUE(done);
+    EXPECT_TRUE(done->Wait(kGenerous));
+    EXPECT_EQ(gate.running, 0);
     EXPECT_FALSE(queue.IsValid());
     EXPECT_TRUE(queue.Delete().Wait());  // already deleted: set at once
     EXPECT_TRUE(timer->Cancel().Wait());
     EXPECT_FALSE(timer->IsValid());
-    EXPECT_THROW(queue.CreateTimer(&SlowCallback::Run, &slow, 0), WindowsError);
+    EXPECT_THROW(queue.CreateTimer(&Gate::Timer, &gate, 0), WindowsError);
 }
 
 TEST(MTSysTimerQueue, CancelledTimerCallsNoMore) {
-    SlowCallback slow;
+    Gate gate;
+    gate.open.Set();
     TimerQueue queue;
-    auto timer = queue.CreateTimer(&SlowCallback::Run, &slow, 0, 10);
-    ASSERT_TRUE(slow.started.Wait(kGenerous));
+    auto timer = queue.CreateTimer(&Gate::Timer, &gate, 0, 10);
+    ASSERT_TRUE(gate.entered.Wait(kGenerous));
     EXPECT_TRUE(timer->Cancel().Wait(kGenerous));
-    EXPECT_TRUE(slow.finished);
-    int calls = slow.calls;
-    Sleep(60);
-    EXPECT_EQ(slow.calls, calls);
+    EXPECT_EQ(gate.running, 0);
+    int calls = gate.calls;
+    // A timer of the same period on the same queue fires three times: the cancelled one had its turns.
+    Witness witness;
+    auto other = queue.CreateTimer(&Witness::Timer, &witness, 10, 10);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(witness.called.Wait(kGenerous));
+    EXPECT_EQ(gate.calls, calls);
 }
 
 // ---- wait callbacks ----
 
 namespace {
-// Counts callbacks; each one takes a while, so a Release that did not wait would be seen.
-template <class Base> struct SlowWait : Base {
-    template <class... A> SlowWait(A&&... a) : Base(std::forward<A>(a)...) {}
-    ~SlowWait() override { this->Release(); }
+// Passes each signal through the gate.
+template <class Base> struct GatedWait : Base {
+    template <class... A> GatedWait(Gate& gate, A&&... a) : Base(std::forward<A>(a)...), gate(gate) {}
+    ~GatedWait() override { this->Release(); }
     void OnSignal(bool timedOut) override {
-        inside = true;
-        ++calls;
-        lastTimedOut = timedOut;
-        SetEvent(entered.Get());
         if (releaseInside) this->Release();
-        Sleep(pause);
-        inside = false;
+        gate.Pass(timedOut);
     }
-    Event entered{true, false};
-    std::atomic<bool> inside{false};
-    std::atomic<int> calls{0};
-    std::atomic<bool> lastTimedOut{false};
+    Gate& gate;
     bool releaseInside = false;
-    DWORD pause = 150;
 };
 
 struct NamespaceWait : MTSys::WaitCallback {
     NamespaceWait(const SyncObject& object, DWORD ms, ULONG flags) : MTSys::WaitCallback(object, ms, flags) {}
     void Begin() { Start(); }
 };
-using SlowNamespaceWait = SlowWait<NamespaceWait>;
-using SlowPoolWait = SlowWait<::WaitCallback>;
+using GatedNamespaceWait = GatedWait<NamespaceWait>;
+using GatedPoolWait = GatedWait<::WaitCallback>;
 }  // namespace
 
-// Release comes while a callback sleeps and another signal is pending: it returns only once no
+// Release comes while a callback runs and another signal is pending: it returns only once no
 // callback runs, and none starts after it.
-template <class Wait> void ExpectReleaseWaitsForTheRunningCallback(Wait& wait, Event& watched) {
+template <class Wait> void ExpectReleaseWaitsForTheRunningCallback(Gate& gate, Wait& wait, Event& watched) {
     watched.Set();
-    ASSERT_TRUE(wait.entered.Wait(kGenerous));
+    ASSERT_TRUE(gate.entered.Wait(kGenerous));
     watched.Set();
-    Sleep(20);
-    wait.Release();
-    EXPECT_FALSE(wait.inside);
-    int calls = wait.calls;
+    ExpectReleaseWaitsForTheGate(gate, [&] { wait.Release(); });
+    int calls = gate.calls;
     watched.Set();
-    Sleep(60);
-    EXPECT_EQ(wait.calls, calls);
-    EXPECT_FALSE(wait.lastTimedOut);
+    // Another wait of the pool sees its signal: the released one had its chance too.
+    Gate witnessGate;
+    witnessGate.open.Set();
+    Event other(false, false);
+    GatedPoolWait witness(witnessGate, other.Get());
+    ASSERT_TRUE(witness.Register(WT_EXECUTEONLYONCE, INFINITE));
+    other.Set();
+    ASSERT_TRUE(witnessGate.entered.Wait(kGenerous));
+    EXPECT_EQ(gate.calls, calls);
+    EXPECT_FALSE(gate.lastTimedOut);
     wait.Release();  // nothing registered: returns at once
 }
 
 TEST(MTSysWaitCallback, ReleaseWaitsForTheRunningCallback) {
     {
+        Gate gate;
         Event watched(false, false);
-        SlowNamespaceWait wait(watched, INFINITE, WT_EXECUTEDEFAULT);
+        GatedNamespaceWait wait(gate, watched, INFINITE, WT_EXECUTEDEFAULT);
         wait.Begin();
-        ExpectReleaseWaitsForTheRunningCallback(wait, watched);
+        ExpectReleaseWaitsForTheRunningCallback(gate, wait, watched);
     }
     {
+        Gate gate;
         Event watched(false, false);
-        SlowPoolWait wait(watched.Get());
+        GatedPoolWait wait(gate, watched.Get());
         ASSERT_TRUE(wait.Register(WT_EXECUTEDEFAULT, INFINITE));
-        ExpectReleaseWaitsForTheRunningCallback(wait, watched);
+        ExpectReleaseWaitsForTheRunningCallback(gate, wait, watched);
     }
 }
 
 TEST(MTSysWaitCallback, DestructionWaitsForTheRunningCallback) {
+    Gate gate;
     Event watched(true, true);
-    auto wait = std::make_unique<SlowPoolWait>(watched);
+    auto wait = std::make_unique<GatedPoolWait>(gate, watched);
     ASSERT_TRUE(wait->Register(WT_EXECUTEONLYONCE, INFINITE));
-    ASSERT_TRUE(wait->entered.Wait(kGenerous));
-    std::atomic<bool>* inside = &wait->inside;
-    EXPECT_TRUE(*inside);
-    // Destroying while the callback sleeps must not free it under its feet.
-    wait.reset();
+    ASSERT_TRUE(gate.entered.Wait(kGenerous));
+    // Destroying while the callback runs must not free it under its feet.
+    ExpectReleaseWaitsForTheGate(gate, [&] { wait.reset(); });
 }
 
 TEST(MTSysWaitCallback, TimeOutIsReported) {
+    Gate gate;
+    gate.open.Set();
     Event never(true, false);
-    SlowPoolWait wait(never);
-    wait.pause = 0;
+    GatedPoolWait wait(gate, never);
     ASSERT_TRUE(wait.Register(WT_EXECUTEONLYONCE, 20));
-    ASSERT_TRUE(wait.entered.Wait(kGenerous));
-    EXPECT_TRUE(wait.lastTimedOut);
+    ASSERT_TRUE(gate.entered.Wait(kGenerous));
+    EXPECT_TRUE(gate.lastTimedOut);
 }
 
 TEST(MTSysWaitCallback, ReleaseFromInsideTheCallbackDoesNotHang) {
+    Gate gate;
+    gate.open.Set();
     Event watched(true, true);
-    SlowPoolWait wait(watched);
+    GatedPoolWait wait(gate, watched);
     wait.releaseInside = true;
-    wait.pause = 0;
     ASSERT_TRUE(wait.Register(WT_EXECUTEDEFAULT, INFINITE));
-    ASSERT_TRUE(wait.entered.Wait(kGenerous));
+    ASSERT_TRUE(gate.entered.Wait(kGenerous));
     wait.Release();
-    EXPECT_EQ(wait.calls, 1);
+    EXPECT_EQ(gate.calls, 1);
 }
 
 TEST(MTSysWaitCallback, RegisterFailsOnANullObject) {
-    SlowPoolWait wait(HANDLE(nullptr));
+    Gate gate;
+    GatedPoolWait wait(gate, HANDLE(nullptr));
     EXPECT_FALSE(wait.Register(WT_EXECUTEONLYONCE, INFINITE));
     SyncObject none;
-    EXPECT_THROW(SlowNamespaceWait(none, INFINITE, 0).Begin(), WindowsError);
+    EXPECT_THROW(GatedNamespaceWait(gate, none, INFINITE, 0).Begin(), WindowsError);
 }
 
 TEST(MTSysSyncJoint, SetsTheTargetWhenTheWatchedObjectIsSignalled) {
@@ -475,10 +536,11 @@ TEST_F(MTSysRegMonitor, AfterCloseNotValidAndRearmSetsTheEvent) {
 TEST_F(MTSysRegMonitor, PoolWaitOnTheMonitorFiresOnChange) {
     Write(L"Watched", 1);
     auto monitor = std::make_shared<RegKeyChangeMonitor>(HKEY_LOCAL_MACHINE, "Watched", true, REG_NOTIFY_CHANGE_LAST_SET);
-    SlowPoolWait wait(monitor->GetHandle());
-    wait.pause = 0;
+    Gate gate;
+    gate.open.Set();
+    GatedPoolWait wait(gate, monitor->GetHandle());
     ASSERT_TRUE(wait.Register(WT_EXECUTEONLYONCE, INFINITE));
     Write(L"Watched", 2);
-    ASSERT_TRUE(wait.entered.Wait(kGenerous));
-    EXPECT_FALSE(wait.lastTimedOut);
+    ASSERT_TRUE(gate.entered.Wait(kGenerous));
+    EXPECT_FALSE(gate.lastTimedOut);
 }

@@ -1,0 +1,141 @@
+// Scenario commands that set the stage or look at it: time, registry values, host failure switches,
+// the flag query, and the printing commands.
+#include "Host/Scenario.h"
+#include "Framework/Paths.h"
+#include "Framework/Registry.h"
+
+namespace Host {
+
+namespace {
+
+// Ticks come every HeartBeat Timeout; a minute covers any setting a scenario uses on a loaded machine.
+constexpr DWORD kTickLimit = 60000;
+
+void DumpKey(Scenario& scenario, HKEY root, const std::wstring& path, int depth) {
+    RegKey key(root, path, false, kRegReadAccess);
+    if (!key) {
+        scenario.Say(L"  (no key " + path + L")");
+        return;
+    }
+    std::wstring indent(2 + 2 * depth, L' ');
+    scenario.Say(indent + L"[" + path + L"]");
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[512];
+        DWORD length = DWORD(std::size(name));
+        if (RegEnumValueW(key.Handle(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        std::wstring value(name, length);
+        scenario.Say(indent + L"  " + value + L" = " + DescribeValue(root, path, value));
+    }
+    if (depth >= 8) return;  // deep enough for any key of the plugin
+    for (DWORD i = 0; i < key.SubkeyCount(); ++i) DumpKey(scenario, root, path + L"\\" + key.SubkeyName(i), depth + 1);
+}
+
+void Dump(Scenario& scenario, Line& line) {
+    size_t what = line.Keyword({L"props", L"reg", L"logs"});
+    if (what == 0) {
+        for (const auto& [name, value] : scenario.Host().Environment().Properties())
+            scenario.Say(L"  prop " + name.str() + L" = " + value);
+    } else if (what == 1) {
+        std::wstring path;
+        HKEY root = ParseRegistryPath(line.Word(), path);
+        DumpKey(scenario, root, path, 0);
+    } else {
+        std::wstring pattern = LogPattern();
+        std::vector<std::wstring> files = LogFiles(pattern);
+        scenario.Say(L"  log files of " + pattern + L": " + std::to_wstring(files.size()));
+        for (const std::wstring& file : files) {
+            std::vector<LogRecord> records = ReadLogFile(file);
+            scenario.Say(L"  [" + GetFileName(file) + L"] " + std::to_wstring(records.size()) + L" record(s)");
+            for (const LogRecord& record : records) scenario.Say(L"    " + record.text);
+        }
+    }
+}
+
+void WriteRegistry(Scenario& scenario, Line& line) {
+    std::wstring path;
+    HKEY root = ParseRegistryPath(line.Word(), path);
+    std::wstring name = line.Word();
+    line.Expect(L"=");
+    std::wstring value = line.Rest();
+    RegKey key(root, path, true, kRegWriteAccess);
+    if (!key) Fail(L"cannot open registry key " + path + L" (error " + std::to_wstring(key.LastError()) + L")");
+    if (value == L"delete") {
+        key[name].Delete();
+    } else if (value.rfind(L"dword:", 0) == 0) {
+        wchar_t* end = nullptr;
+        unsigned long number = wcstoul(value.c_str() + 6, &end, 0);
+        if (value.size() == 6 || *end) Fail(L"\"" + value + L"\" is no dword value");
+        key[name] = DWORD(number);
+    } else if (value.rfind(L"sz:", 0) == 0) {
+        key[name] = value.substr(3);
+    } else {
+        Fail(L"a registry value is dword:N, sz:TEXT or delete, not \"" + value + L"\"");
+    }
+    scenario.Host().transcript.Add(L"host", L"reg " + path + L" " + name + L" = " + value);
+}
+
+}  // namespace
+
+void RunWait(Line& line, bool countAllowed) {
+    if (EqualNoCase(line.Peek(), L"tick")) {
+        line.Word();
+        long long count = countAllowed && !line.AtEnd() ? line.Number() : 1;
+        if (count < 1 || count > 100) Fail(L"wait tick takes a count of 1 to 100");
+        int came = PumpTimerTicks(int(count), kTickLimit);
+        if (came < count)
+            Fail(L"only " + std::to_wstring(came) + L" of " + std::to_wstring(count) + L" timer tick(s) came within " +
+                 std::to_wstring(kTickLimit / 1000) + L" s");
+        return;
+    }
+    long long ms = line.Number();
+    if (ms < 0 || ms > 600000) Fail(L"wait takes 0 to 600000 milliseconds");
+    PumpMessages(DWORD(ms));
+}
+
+void AddSetupCommands(CommandTable& commands) {
+    commands.Add(L"wait MS|tick [COUNT]",
+                 L"runs the message loop for MS milliseconds (timers fire; the simulated clock runs on), or until COUNT "
+                 L"(default 1) more ticks of the plugin's day timer have been handled (at most 60 s: fewer is a failure)",
+                 [](Scenario&, Line& line) { RunWait(line, true); });
+    commands.Add(L"clock 2026-12-08 23:59:58 [held]",
+                 L"sets the plugin's local time; it runs on from there at the real pace, or stands still when held",
+                 [](Scenario& scenario, Line& line) {
+                     std::wstring date = line.Word();
+                     std::wstring time = line.Word();
+                     bool held = !line.AtEnd() && line.Keyword({L"held"}) == 0;
+                     Clock::Set(ParseClock(date + L" " + time), held);
+                     scenario.Host().transcript.Add(L"host", L"clock set to " + date + L" " + time + (held ? L", held" : L""));
+                 });
+    commands.Add(L"reg \"HKLM\\KEY\" NAME = dword:N|sz:TEXT|delete",
+                 L"writes or deletes a registry value (`HKLM`, `HKCU` or the long names)", WriteRegistry);
+    commands.Add(L"fail Object.Method [HRESULT|off]",
+                 L"makes one host method answer a failure (default 0x80004005) until `off`; names as in "
+                 L"`Host/HostObjects.cpp`, e.g. `Terminal.GetEnvironment`, `Session.GetProperty`, `Application.RunScript`; "
+                 L"an unknown name fails the line and lists the known ones",
+                 [](Scenario& scenario, Line& line) {
+                     std::wstring method = line.Word();
+                     std::wstring known;
+                     if (!IsHostMethod(method, &known))
+                         Fail(L"no host method " + method + L" can fail; these can: " + known);
+                     std::wstring how = line.AtEnd() ? L"0x80004005" : line.Word();
+                     if (EqualNoCase(how, L"off")) {
+                         scenario.Host().ClearFailure(method);
+                     } else {
+                         wchar_t* end = nullptr;
+                         unsigned long hr = wcstoul(how.c_str(), &end, 0);
+                         if (how.empty() || *end || !FAILED(HRESULT(hr))) Fail(L"\"" + how + L"\" is no failing HRESULT or off");
+                         scenario.Host().FailMethod(method, HRESULT(hr));
+                     }
+                     scenario.Host().transcript.Add(L"host", L"host method " + method + L" fails: " + how);
+                 });
+    commands.Add(L"flag on|off", L"the answer of the flag query behind `IsFlagSet`", [](Scenario& scenario, Line& line) {
+        scenario.Host().FlagsObject().value = line.Keyword({L"on", L"off"}) == 0 ? 1 : 0;
+    });
+    commands.Add(L"dump props|reg \"KEY\"|logs",
+                 L"prints the environment properties, a registry key with its subkeys, or every operation-log file of "
+                 L"the `LogPath` pattern, oldest day first, decoded from Windows-1251",
+                 Dump);
+    commands.Add(L"echo TEXT", L"prints the text", [](Scenario& scenario, Line& line) { scenario.Say(line.Rest()); });
+}
+
+}  // namespace Host

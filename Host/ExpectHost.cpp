@@ -1,0 +1,117 @@
+// Expectations on what the host saw: properties, registry values, boxes, events, navigation,
+// scripts, mails, named failures and the process environment.
+#include "Host/Scenario.h"
+#include <algorithm>
+
+namespace Host {
+
+namespace {
+
+bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
+
+size_t ByPosition(const Box&, size_t index) { return index; }
+size_t EventPosition(const std::wstring&, size_t index) { return index; }
+
+std::wstring BoxText(const Box& box) { return box.caption + L": " + box.text; }
+
+}  // namespace
+
+void AddHostExpectations(CommandTable& expectations) {
+    expectations.Add(L"prop NAME = TEXT", L"the environment property reads TEXT", [](Scenario& scenario, Line& line) {
+        std::wstring name = line.Word();
+        line.Expect(L"=");
+        std::wstring value = line.Rest();
+        std::wstring actual = scenario.Host().Environment().Property(name);
+        scenario.Check(line, actual == value, L"prop " + name + L" = \"" + value + L"\"", L"\"" + actual + L"\"");
+    });
+    expectations.Add(L"reg \"KEY\" \"NAME\" = VALUE",
+                     L"the value reads `dword:N`, `sz:TEXT` or `missing`; a bare VALUE matches either form",
+                     [](Scenario& scenario, Line& line) {
+                         std::wstring keyText = line.Word(), path;
+                         HKEY root = ParseRegistryPath(keyText, path);
+                         std::wstring name = line.Word();
+                         line.Expect(L"=");
+                         std::wstring value = line.Rest();
+                         std::wstring actual = DescribeValue(root, path, name);
+                         bool holds = actual == value || actual == L"sz:" + value || actual == L"dword:" + value;
+                         scenario.Check(line, holds, L"reg " + keyText + L" \"" + name + L"\" = " + value, actual);
+                     });
+    expectations.Add(L"box TEXT", L"a message box that no earlier `expect box` matched has TEXT in \"caption: text\"",
+                     [](Scenario& scenario, Line& line) {
+                         std::wstring text = line.Rest();
+                         const auto& boxes = Boxes::All();
+                         bool holds = MatchOnce(boxes, scenario.matched.boxes, ByPosition,
+                                                [&](const Box& box) { return Contains(BoxText(box), text); });
+                         scenario.Check(line, holds, L"box " + text,
+                                        std::to_wstring(boxes.size()) + L" box(es), none unmatched with that text");
+                     });
+    expectations.Add(L"no-box", L"the plugin showed no box that no `expect box` matched",
+                     [](Scenario& scenario, Line& line) {
+                         const auto& boxes = Boxes::All();
+                         size_t left = CountUnmatched(boxes, scenario.matched.boxes, ByPosition, [](const Box&) { return true; });
+                         std::wstring found = std::to_wstring(left) + L" unmatched box(es)";
+                         for (size_t i = 0; i < boxes.size(); ++i)
+                             if (!scenario.matched.boxes.count(i)) found += L"; \"" + BoxText(boxes[i]) + L"\"";
+                         scenario.Check(line, left == 0, L"no box", found);
+                     });
+    expectations.Add(L"event NAME",
+                     L"the plugin raised the event of exactly that name, and no earlier `expect event` matched it",
+                     [](Scenario& scenario, Line& line) {
+                         std::wstring name = line.Rest();
+                         if (name.empty()) Fail(L"expect event needs a name");
+                         const auto& events = scenario.Host().raisedEvents;
+                         bool holds = MatchOnce(events, scenario.matched.events, EventPosition,
+                                                [&](const std::wstring& event) { return event == name; });
+                         scenario.Check(line, holds, L"plugin raised event " + name,
+                                        std::to_wstring(events.size()) + L" event(s) raised, none unmatched of that name");
+                     });
+    expectations.Add(L"no-event NAME", L"the plugin raised no event of that name that no `expect event` matched",
+                     [](Scenario& scenario, Line& line) {
+                         std::wstring name = line.Rest();
+                         if (name.empty()) Fail(L"expect no-event needs a name");
+                         size_t left = CountUnmatched(scenario.Host().raisedEvents, scenario.matched.events, EventPosition,
+                                                      [&](const std::wstring& event) { return event == name; });
+                         scenario.Check(line, left == 0, L"no event " + name, std::to_wstring(left) + L" unmatched");
+                     });
+    expectations.Add(L"navigate ADDRESS", L"the plugin navigated to exactly that address", [](Scenario& scenario, Line& line) {
+        std::wstring address = line.Rest();
+        const auto& all = scenario.Host().navigations;
+        bool holds = std::find(all.begin(), all.end(), address) != all.end();
+        scenario.Check(line, holds, L"navigate " + address, all.empty() ? L"no navigation" : L"last " + all.back());
+    });
+    expectations.Add(L"script TEXT", L"the plugin ran a script containing TEXT", [](Scenario& scenario, Line& line) {
+        std::wstring text = line.Rest();
+        const auto& scripts = scenario.Host().scripts;
+        bool holds = std::any_of(scripts.begin(), scripts.end(), [&](const std::wstring& s) { return Contains(s, text); });
+        scenario.Check(line, holds, L"script containing " + text, std::to_wstring(scripts.size()) + L" script(s)");
+    });
+    expectations.Add(L"mail TEXT",
+                     L"a mail written for \"Email.SendMail\" contains TEXT (files `mail-0001.txt`... in `--outbox FOLDER`, "
+                     L"default `.\\outbox`)",
+                     [](Scenario& scenario, Line& line) {
+                         std::wstring text = line.Rest();
+                         const auto& mails = scenario.Host().mails;
+                         bool holds = std::any_of(mails.begin(), mails.end(),
+                                                  [&](const std::wstring& file) { return Contains(ReadUtf8File(file), text); });
+                         scenario.Check(line, holds, L"mail containing " + text, std::to_wstring(mails.size()) + L" mail(s)");
+                     });
+    expectations.Add(L"failure NAME on|off", L"the plugin set or cleared that named terminal failure",
+                     [](Scenario& scenario, Line& line) {
+                         std::wstring name = line.Word();
+                         bool on = line.Keyword({L"on", L"off"}) == 0;
+                         bool actual = scenario.Host().failures.count(name) != 0;
+                         scenario.Check(line, actual == on, L"failure " + name + (on ? L" on" : L" off"), actual ? L"on" : L"off");
+                     });
+    expectations.Add(L"env NAME = TEXT", L"the process environment variable (such as `Tallymark.Installed`) reads TEXT",
+                     [](Scenario& scenario, Line& line) {
+                         std::wstring name = line.Word();
+                         line.Expect(L"=");
+                         std::wstring value = line.Rest();
+                         wchar_t buffer[4096] = {};
+                         DWORD length = GetEnvironmentVariableW(name.c_str(), buffer, DWORD(std::size(buffer)));
+                         std::wstring actual = length && length < std::size(buffer) ? std::wstring(buffer, length) : std::wstring();
+                         scenario.Check(line, actual == value, L"env " + name + L" = \"" + value + L"\"", L"\"" + actual + L"\"");
+                     });
+}
+
+}  // namespace Host
