@@ -8,7 +8,6 @@ namespace Host {
 
 namespace {
 
-std::wstring Text(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
 
 VARIANT DispatchVariant(IDispatch* object) {
     VARIANT v;
@@ -79,7 +78,7 @@ STDMETHODIMP Session::Finish() {
 
 STDMETHODIMP Session::Event(BSTR name) {
     if (HRESULT hr = Enter(L"Session.Event"); FAILED(hr)) return hr;
-    std::wstring event = Text(name);
+    std::wstring event = BstrText(name);
     host_->raisedEvents.push_back(event);
     host_->transcript.Add(L"plugin", L"event " + event);
     if (EqualNoCase(event, L"Email.SendMail")) {
@@ -102,8 +101,8 @@ STDMETHODIMP Session::Event(BSTR name) {
 
 STDMETHODIMP Session::SetProperty(BSTR name, BSTR value) {
     if (HRESULT hr = Enter(L"Session.SetProperty"); FAILED(hr)) return hr;
-    properties_[Text(name)] = Text(value);
-    host_->transcript.Add(L"plugin", L"prop " + Text(name) + L" = " + Text(value));
+    properties_[BstrText(name)] = BstrText(value);
+    host_->transcript.Add(L"plugin", L"prop " + BstrText(name) + L" = " + BstrText(value));
     return S_OK;
 }
 
@@ -111,7 +110,7 @@ STDMETHODIMP Session::GetProperty(BSTR name, BSTR* value) {
     if (!value) return E_POINTER;
     *value = nullptr;
     if (HRESULT hr = Enter(L"Session.GetProperty"); FAILED(hr)) return hr;
-    *value = SysAllocString(Property(Text(name)).c_str());
+    *value = SysAllocString(Property(BstrText(name)).c_str());
     return *value ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -132,8 +131,8 @@ STDMETHODIMP Session::AddExtender(IDispatch* extender) {
 
 STDMETHODIMP Application::Navigate(BSTR address) {
     if (HRESULT hr = Enter(L"Application.Navigate"); FAILED(hr)) return hr;
-    host_->navigations.push_back(Text(address));
-    host_->transcript.Add(L"plugin", L"navigate " + Text(address));
+    host_->navigations.push_back(BstrText(address));
+    host_->transcript.Add(L"plugin", L"navigate " + BstrText(address));
     return S_OK;
 }
 
@@ -142,23 +141,23 @@ STDMETHODIMP Application::EvalText(BSTR text, BSTR* result) {
     *result = nullptr;
     if (HRESULT hr = Enter(L"Application.EvalText"); FAILED(hr)) return hr;
     // The simulated host evaluates a text to itself.
-    host_->transcript.Add(L"plugin", L"eval " + Text(text));
-    *result = SysAllocString(Text(text).c_str());
+    host_->transcript.Add(L"plugin", L"eval " + BstrText(text));
+    *result = SysAllocString(BstrText(text).c_str());
     return S_OK;
 }
 
 STDMETHODIMP Application::RunScript(BSTR text, BSTR language) {
     if (HRESULT hr = Enter(L"Application.RunScript"); FAILED(hr)) return hr;
-    host_->scripts.push_back(Text(text));
-    host_->transcript.Add(L"plugin", L"script (" + Text(language) + L") " + Text(text));
+    host_->scripts.push_back(BstrText(text));
+    host_->transcript.Add(L"plugin", L"script (" + BstrText(language) + L") " + BstrText(text));
     return S_OK;
 }
 
 STDMETHODIMP Application::WithdrawFailure(BSTR name) {
     if (HRESULT hr = Enter(L"Application.WithdrawFailure"); FAILED(hr)) return hr;
-    host_->withdrawnFailures.push_back(Text(name));
-    host_->failures.erase(Text(name));
-    host_->transcript.Add(L"plugin", L"withdraw failure " + Text(name));
+    host_->withdrawnFailures.push_back(BstrText(name));
+    host_->failures.erase(BstrText(name));
+    host_->transcript.Add(L"plugin", L"withdraw failure " + BstrText(name));
     return S_OK;
 }
 
@@ -175,10 +174,10 @@ STDMETHODIMP TerminalExtenders::GetText(BSTR* text) {
 STDMETHODIMP TerminalExtenders::SetFailure(BSTR name, long set) {
     if (HRESULT hr = Enter(L"TerminalExtenders.SetFailure"); FAILED(hr)) return hr;
     if (set)
-        host_->failures[Text(name)] = true;
+        host_->failures[BstrText(name)] = true;
     else
-        host_->failures.erase(Text(name));
-    host_->transcript.Add(L"plugin", (set ? L"set failure " : L"clear failure ") + Text(name));
+        host_->failures.erase(BstrText(name));
+    host_->transcript.Add(L"plugin", (set ? L"set failure " : L"clear failure ") + BstrText(name));
     return S_OK;
 }
 
@@ -415,10 +414,10 @@ STDMETHODIMP ControlPanel::AddPage(IDispatch* page, BSTR modulePath, BSTR templa
     IPaylantraControlPage* typed = nullptr;
     if (FAILED(page->QueryInterface(IID_IPaylantraControlPage, reinterpret_cast<void**>(&typed)))) return E_NOINTERFACE;
     co<IPaylantraControlPage> owned = co<IPaylantraControlPage>::Attach(typed);
-    host_->transcript.Add(L"plugin", L"control page added: template " + Text(templateName) + L" in " + Text(modulePath));
-    HMODULE module = GetModuleHandleW(Text(modulePath).c_str());
+    host_->transcript.Add(L"plugin", L"control page added: template " + BstrText(templateName) + L" in " + BstrText(modulePath));
+    HMODULE module = GetModuleHandleW(BstrText(modulePath).c_str());
     if (!module) {
-        host_->transcript.Add(L"host", L"control page module not loaded: " + Text(modulePath));
+        host_->transcript.Add(L"host", L"control page module not loaded: " + BstrText(modulePath));
         return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
     }
     if (!frame_)
@@ -431,10 +430,10 @@ STDMETHODIMP ControlPanel::AddPage(IDispatch* page, BSTR modulePath, BSTR templa
                                            L"; is there a display?)");
         return HRESULT_FROM_WIN32(error ? error : ERROR_INVALID_WINDOW_HANDLE);
     }
-    HWND window = CreateDialogParamW(module, Text(templateName).c_str(), frame_, PageProc, LPARAM(typed));
+    HWND window = CreateDialogParamW(module, BstrText(templateName).c_str(), frame_, PageProc, LPARAM(typed));
     if (!window) {
         DWORD error = GetLastError();
-        host_->transcript.Add(L"host", L"control page template " + Text(templateName) + L" not made (error " +
+        host_->transcript.Add(L"host", L"control page template " + BstrText(templateName) + L" not made (error " +
                                            std::to_wstring(error) + L")");
         return HRESULT_FROM_WIN32(error ? error : ERROR_RESOURCE_NAME_NOT_FOUND);
     }

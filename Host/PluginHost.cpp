@@ -170,14 +170,18 @@ int PatchImport(HMODULE module, const char* name, void* replacement) {
     return patched;
 }
 
-void PluginModule::Load(const std::wstring& path) {
-    if (module_) return;
-    HMODULE module = LoadLibraryW(path.c_str());
-    if (!module) throw VelmorException(L"cannot load the plugin \"" + path + L"\" (error " + std::to_wstring(GetLastError()) + L")");
+void RedirectClock(HMODULE module) {
     PatchImport(module, "GetLocalTime", reinterpret_cast<void*>(&HookGetLocalTime));
     PatchImport(module, "GetSystemTime", reinterpret_cast<void*>(&HookGetSystemTime));
     PatchImport(module, "GetSystemTimeAsFileTime", reinterpret_cast<void*>(&HookGetSystemTimeAsFileTime));
     PatchImport(module, "GetSystemTimePreciseAsFileTime", reinterpret_cast<void*>(&HookGetSystemTimeAsFileTime));
+}
+
+void PluginModule::Load(const std::wstring& path) {
+    if (module_) return;
+    HMODULE module = LoadLibraryW(path.c_str());
+    if (!module) throw VelmorException(L"cannot load the plugin \"" + path + L"\" (error " + std::to_wstring(GetLastError()) + L")");
+    RedirectClock(module);
     PatchImport(module, "MessageBoxW", reinterpret_cast<void*>(&HookMessageBoxW));
     PatchImport(module, "MessageBoxA", reinterpret_cast<void*>(&HookMessageBoxA));
     auto entry = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));

@@ -40,6 +40,9 @@ public:
 // Redirects the module's imported function `name` (from any DLL) to `replacement`; the number of
 // import slots changed.
 int PatchImport(HMODULE module, const char* name, void* replacement);
+// Puts the module's reading of the system clock under Clock: the one clock seam, for the plugin
+// and for tests that hold the plugin's code linked in.
+void RedirectClock(HMODULE module);
 
 class PluginModule {
 public:

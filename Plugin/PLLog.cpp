@@ -1,6 +1,7 @@
 #include "Plugin/PLLog.h"
 #include "Framework/Paths.h"
 #include "Framework/Text.h"
+#include "PLLib/PLLib.h"
 #include <iterator>
 
 namespace Plugin {
@@ -45,13 +46,7 @@ const char* LogEventCode(LogEvent event) {
 
 std::string PLLog::MakePath(const std::wstring& pathTemplate, RealTime date) {
     if (!date || pathTemplate.empty()) return {};
-    std::wstring path = ExpEnv(pathTemplate);
-    size_t star = path.find(L'*');
-    if (star != std::wstring::npos) {
-        SYSTEMTIME st = date.ToSystemTime();
-        path.replace(star, 1, FormatBufferW(32, L"(%04u-%02u-%02u)", unsigned(st.wYear), unsigned(st.wMonth), unsigned(st.wDay)));
-    }
-    return Narrow(path);
+    return DatedLogPath(Narrow(ExpEnv(pathTemplate)), date);
 }
 
 void PLLog::UpdatePath() { SetLogPath(MakePath(template_, date_)); }
@@ -78,8 +73,7 @@ std::wstring PLLog::GetPathTemplate() {
     return template_;
 }
 
-OperationLog::OperationLog(Clock clock) : clock_(std::move(clock)), log_(std::make_shared<PLLog>()) {
-    if (!clock_) clock_ = &RealTime::Now;
+OperationLog::OperationLog() : log_(std::make_shared<PLLog>()) {
 }
 
 OperationLog::~OperationLog() {

@@ -58,12 +58,10 @@ private:
 };
 
 // The terminal side's log: opens, rolls at the change of day and closes the PLLog, and composes
-// its records. The clock gives the local time; records are dated by it.
+// its records. Records are dated by the local time.
 class OperationLog {
 public:
-    using Clock = std::function<RealTime()>;
-
-    explicit OperationLog(Clock clock = &RealTime::Now);
+    OperationLog();
     ~OperationLog();
     OperationLog(const OperationLog&) = delete;
     OperationLog& operator=(const OperationLog&) = delete;
@@ -72,7 +70,7 @@ public:
     // Moves the log to a calendar day, writing the close record into the old day's file and the
     // open record into the new one. Never closes the log.
     void Roll(RealTime day);
-    void RollToToday() { Roll(clock_().Date()); }
+    void RollToToday() { Roll(RealTime::Now().Date()); }
     // Closes the log for good: the close record, then no path.
     void Close();
 
@@ -81,13 +79,12 @@ public:
     void Write(LogEvent event, const std::wstring& description);
 
     RealTime Date() const { return date_; }
-    RealTime Now() const { return clock_(); }
+    RealTime Now() const { return RealTime::Now(); }
     std::string CurrentPath() const { return log_ ? log_->GetLogPath() : std::string(); }
 
 private:
     void Record(LogEvent event, const std::string& description);
 
-    Clock clock_;
     std::shared_ptr<PLLog> log_;
     RealTime date_;
 };

@@ -51,10 +51,9 @@ struct TerminalExtender::DayTimer {
     }
 };
 
-TerminalExtender::TerminalExtender(IPaylantraTerminal* terminal, Clock clock)
+TerminalExtender::TerminalExtender(IPaylantraTerminal* terminal)
     : terminal_(terminal),
       debugKey_(HKEY_CURRENT_USER, kDebugKey, false, kRegReadAccess),
-      log_(std::move(clock)),
       counters_(log_, [this](const CounterValues& values, const std::wstring& range) { CheckCounterLimits(values, range); }) {
     // The host holds the extender through the first version of its interface.
     Serve(IID_IPaylantraTerminalExtender, static_cast<IPaylantraTerminalExtender2*>(this));

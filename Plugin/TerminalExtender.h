@@ -41,9 +41,7 @@ enum class CollectionEvent { Init, Done, Close, Cancel, PublishStackerState, Try
 
 class TerminalExtender : public PaylantraObject2<IPaylantraTerminalExtender2> {
 public:
-    using Clock = OperationLog::Clock;
-
-    explicit TerminalExtender(IPaylantraTerminal* terminal, Clock clock = &RealTime::Now);
+    explicit TerminalExtender(IPaylantraTerminal* terminal);
     ~TerminalExtender() override;
 
     STDMETHODIMP OnStart(IDispatch* terminal) override;

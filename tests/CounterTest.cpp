@@ -3,6 +3,7 @@
 #include "Framework/Exceptions.h"
 #include "Framework/Registry.h"
 #include "tests/RegistryFixture.h"
+#include "tests/HeldClock.h"
 #include "tests/TestFiles.h"
 #include <gtest/gtest.h>
 
@@ -32,9 +33,9 @@ protected:
     }
     static std::string A(const wchar_t* text) { return Narrow1251(text); }
 
-    RealTime now_ = At(2026, 5, 17, 10, 30, 0);
+    HeldClock clock_{At(2026, 5, 17, 10, 30, 0)};
     TempFolder folder_;
-    OperationLog log_{[this] { return now_; }};
+    OperationLog log_;
     struct Check {
         CounterValues values;
         std::wstring range;
@@ -98,7 +99,7 @@ TEST_F(CounterTest, ResetNumbersEachResetAndLogsThePreviousOne) {
     checks_.clear();
     ResetInfo first = counters_.Reset(L"Collect");
     EXPECT_EQ(first.number, 1u);
-    EXPECT_EQ(first.time, now_);
+    EXPECT_EQ(first.time, clock_.Now());
     EXPECT_FALSE(first.previous);
     // The limit check sees the cleared denominations at 0, under the counter's range.
     ASSERT_EQ(checks_.size(), 1u);
@@ -109,10 +110,10 @@ TEST_F(CounterTest, ResetNumbersEachResetAndLogsThePreviousOne) {
     EXPECT_EQ(counters_.Published().count(L"Tallymark.BillCounter.Collect.RUB.100.Count"), 0u);
     EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Collect.All.All.Count"), 0u);
     EXPECT_EQ(counters_.Resets().at(L"collect").number, 1u);
-    EXPECT_EQ(counters_.Resets().at(L"collect").time, now_);
+    EXPECT_EQ(counters_.Resets().at(L"collect").time, clock_.Now());
 
-    RealTime firstTime = now_;
-    now_ = At(2026, 5, 17, 11, 0, 0);
+    RealTime firstTime = clock_.Now();
+    clock_.Set(At(2026, 5, 17, 11, 0, 0));
     ResetInfo second = counters_.Reset(L"Collect");
     EXPECT_EQ(second.number, 2u);
     EXPECT_EQ(second.previous, firstTime);
@@ -121,21 +122,21 @@ TEST_F(CounterTest, ResetNumbersEachResetAndLogsThePreviousOne) {
     EXPECT_EQ(key[L"Reset Number"].Int(), std::optional<DWORD>(2));
     RealTime stored;
     ASSERT_TRUE(ScanDateTime(key[L"Reset Timestamp"].GetText(), 0, stored));
-    EXPECT_EQ(stored, now_.UTC());
+    EXPECT_EQ(stored, clock_.Now().UTC());
 
     std::vector<std::string> records = Records();
     ASSERT_EQ(records.size(), 4u);
     EXPECT_EQ(records[2], "21\tCOUNTER.RESET\t;" + A(L"сброшен счётчик купюр \"Collect\" (сброс №1/") +
                               Narrow(FormatDateTime(firstTime, 2)) + ")");
     EXPECT_EQ(records[3], "21\tCOUNTER.RESET\t;" + A(L"сброшен счётчик купюр \"Collect\" (сброс №2/") +
-                              Narrow(FormatDateTime(now_, 2)) + A(L", предыдущий сброс: №1/") +
+                              Narrow(FormatDateTime(clock_.Now(), 2)) + A(L", предыдущий сброс: №1/") +
                               Narrow(FormatDateTime(firstTime, 2)) + ")");
 }
 
 TEST_F(CounterTest, SnapshotOverridesPublishedValuesAndResets) {
     counters_.CountBill(100, L"RUB");
     counters_.SnapshotValues()[L"Tallymark.BillCounter.Collect.All.All.Count"] = 7;
-    counters_.SnapshotResets()[L"Collect"] = ResetInfo{41, now_, RealTime::Never};
+    counters_.SnapshotResets()[L"Collect"] = ResetInfo{41, clock_.Now(), RealTime::Never};
     counters_.CountBill(100, L"RUB");
     EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Collect.All.All.Count"), 7u);
     EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Collect.RUB.100.Count"), 2u);
@@ -172,7 +173,7 @@ TEST_F(CounterTest, PreviousResetWithATimeButNoNumberShowsOnlyTheTime) {
     EXPECT_EQ(info.number, 1u);
     EXPECT_EQ(info.previous, earlier);
     EXPECT_EQ(Records().back(), "21\tCOUNTER.RESET\t;" + A(L"сброшен счётчик купюр \"Today\" (сброс №1/") +
-                                    Narrow(FormatDateTime(now_, 2)) + A(L", предыдущий сброс: /") +
+                                    Narrow(FormatDateTime(clock_.Now(), 2)) + A(L", предыдущий сброс: /") +
                                     Narrow(FormatDateTime(earlier, 2)) + ")");
 }
 
@@ -204,9 +205,9 @@ TEST_F(CounterTest, ResetTimesAreStoredInUtcAndReadAsLocalTime) {
     }
     ResetInfo first = counters_.Reset(L"Payment");
     RegKey key(HKEY_LOCAL_MACHINE, CounterKey(L"Payment"), false, kRegReadAccess);
-    EXPECT_EQ(key[L"Reset Timestamp"].GetText(), Format(now_.UTC(), 0));
-    EXPECT_EQ(CounterStore::ReadResetInfo(L"Payment").time, now_);
-    now_ = At(2026, 5, 17, 11, 0, 0);
+    EXPECT_EQ(key[L"Reset Timestamp"].GetText(), Format(clock_.Now().UTC(), 0));
+    EXPECT_EQ(CounterStore::ReadResetInfo(L"Payment").time, clock_.Now());
+    clock_.Set(At(2026, 5, 17, 11, 0, 0));
     EXPECT_EQ(counters_.Reset(L"Payment").previous, first.time);
 }
 

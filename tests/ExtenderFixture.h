@@ -44,8 +44,8 @@ protected:
         OleUninitialize();
     }
     // Makes the extender and hands it to the host's collection, as attach does.
-    TerminalExtender* Start(TerminalExtender::Clock clock = &RealTime::Now) {
-        auto* extender = new TerminalExtender(host_->Object(), std::move(clock));
+    TerminalExtender* Start() {
+        auto* extender = new TerminalExtender(host_->Object());
         extender_ = co<IPaylantraTerminalExtender2>::Attach(extender);
         host_->Extenders().Add(extender);
         return extender;

@@ -1,6 +1,7 @@
 #include "Plugin/PLLog.h"
 #include "Framework/Text.h"
 #include "tests/TestFiles.h"
+#include "tests/HeldClock.h"
 #include <gtest/gtest.h>
 
 using Plugin::LogEvent;
@@ -27,8 +28,7 @@ std::vector<std::string> Records(const std::string& path) {
 
 class LogTest : public ::testing::Test {
 protected:
-    RealTime now_ = At(2026, 5, 17, 10, 0, 0);
-    OperationLog::Clock clock_ = [this] { return now_; };
+    HeldClock clock_{At(2026, 5, 17, 10, 0, 0)};
     TempFolder folder_;
     std::string File(const std::string& name) const { return folder_.Path() + "\\" + name; }
     std::wstring Template(const std::string& pattern) const { return Widen(File(pattern)); }
@@ -40,7 +40,7 @@ TEST_F(LogTest, RecordsCarryNumberCodeAndDescriptionOnlyWhenGiven) {
         ASSERT_NE(GetACP(), 1251u) << "this run was meant for another code page";
     }
     {
-        OperationLog log(clock_);
+        OperationLog log;
         log.SetPathTemplate(Template("Tallymark *.txt"));
         log.RollToToday();
         log.Write(LogEvent::CashInit, std::wstring(L"задействован приём купюр"));
@@ -58,12 +58,12 @@ TEST_F(LogTest, RecordsCarryNumberCodeAndDescriptionOnlyWhenGiven) {
 }
 
 TEST_F(LogTest, FirstRecordAfterMidnightClosesYesterdayAndOpensToday) {
-    OperationLog log(clock_);
+    OperationLog log;
     log.SetPathTemplate(Template("Tallymark *.txt"));
-    now_ = At(2026, 5, 17, 23, 59, 58);
+    clock_.Set(At(2026, 5, 17, 23, 59, 58));
     log.RollToToday();
     log.Write(LogEvent::StackerDisposed, std::wstring(L"стекер удалён"));
-    now_ = At(2026, 5, 18, 0, 0, 5);
+    clock_.Set(At(2026, 5, 18, 0, 0, 5));
     log.Write(LogEvent::CashAccept, std::string("x"));
     EXPECT_EQ(log.Date(), At(2026, 5, 18).Date());
     EXPECT_EQ(Records(File("Tallymark (2026-05-17).txt")),
@@ -75,10 +75,10 @@ TEST_F(LogTest, FirstRecordAfterMidnightClosesYesterdayAndOpensToday) {
 
 TEST_F(LogTest, TemplateWithoutStarKeepsOneFileAndStillMarksTheDayChange) {
     {
-        OperationLog log(clock_);
+        OperationLog log;
         log.SetPathTemplate(Template("plain.txt"));
         log.RollToToday();
-        now_ = At(2026, 5, 18, 1);
+        clock_.Set(At(2026, 5, 18, 1));
         log.RollToToday();
         log.RollToToday();  // same day: nothing
     }
@@ -102,11 +102,11 @@ TEST_F(LogTest, UnusablePathsDropRecordsWithoutFailing) {
     WriteBytes(File("blocker"), "not a folder");
     const std::wstring unusable[] = {L"", Template("blocker\\sub\\Tallymark *.txt"), L"\\\\?\\Z:\\nowhere\\<>|*.txt"};
     for (const std::wstring& pattern : unusable) {
-        OperationLog log(clock_);
+        OperationLog log;
         log.SetPathTemplate(pattern);
         EXPECT_NO_THROW(log.RollToToday());
         EXPECT_NO_THROW(log.Write(LogEvent::CashInit, std::string("x")));
-        EXPECT_EQ(log.Date(), now_.Date()) << Narrow(pattern);
+        EXPECT_EQ(log.Date(), clock_.Now().Date()) << Narrow(pattern);
     }
     EXPECT_EQ(ReadBytes(File("blocker")), "not a folder");
 }
