@@ -10,7 +10,6 @@ namespace {
 bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
 
 size_t ByPosition(const Box&, size_t index) { return index; }
-size_t EventPosition(const std::wstring&, size_t index) { return index; }
 
 std::wstring BoxText(const Box& box) { return box.caption + L": " + box.text; }
 
@@ -54,24 +53,25 @@ void AddHostExpectations(CommandTable& expectations) {
                              if (!scenario.matched.boxes.count(i)) found += L"; \"" + BoxText(boxes[i]) + L"\"";
                          scenario.Check(line, left == 0, L"no box", found);
                      });
-    expectations.Add(L"event NAME",
-                     L"the plugin raised the event of exactly that name, and no earlier `expect event` matched it",
+    // Event names are the system's, compared without regard to case, but always whole.
+    expectations.Add(L"event NAME", L"the plugin raised the event of that whole name",
                      [](Scenario& scenario, Line& line) {
                          std::wstring name = line.Rest();
                          if (name.empty()) Fail(L"expect event needs a name");
                          const auto& events = scenario.Host().raisedEvents;
-                         bool holds = MatchOnce(events, scenario.matched.events, EventPosition,
-                                                [&](const std::wstring& event) { return event == name; });
+                         bool holds = std::any_of(events.begin(), events.end(),
+                                                  [&](const std::wstring& event) { return EqualNoCase(event, name); });
                          scenario.Check(line, holds, L"plugin raised event " + name,
-                                        std::to_wstring(events.size()) + L" event(s) raised, none unmatched of that name");
+                                        std::to_wstring(events.size()) + L" event(s) raised, none of that name");
                      });
-    expectations.Add(L"no-event NAME", L"the plugin raised no event of that name that no `expect event` matched",
+    expectations.Add(L"no-event NAME", L"the plugin raised no event of that whole name",
                      [](Scenario& scenario, Line& line) {
                          std::wstring name = line.Rest();
                          if (name.empty()) Fail(L"expect no-event needs a name");
-                         size_t left = CountUnmatched(scenario.Host().raisedEvents, scenario.matched.events, EventPosition,
-                                                      [&](const std::wstring& event) { return event == name; });
-                         scenario.Check(line, left == 0, L"no event " + name, std::to_wstring(left) + L" unmatched");
+                         const auto& events = scenario.Host().raisedEvents;
+                         size_t count = size_t(std::count_if(events.begin(), events.end(),
+                                                             [&](const std::wstring& event) { return EqualNoCase(event, name); }));
+                         scenario.Check(line, count == 0, L"no event " + name, std::to_wstring(count) + L" raised");
                      });
     expectations.Add(L"navigate ADDRESS", L"the plugin navigated to exactly that address", [](Scenario& scenario, Line& line) {
         std::wstring address = line.Rest();

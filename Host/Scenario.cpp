@@ -274,9 +274,10 @@ const CommandTable& Expectations() {
 namespace {
 
 constexpr wchar_t kExpectationIntro[] =
-    L"Expectations print `ok` or `FAIL file:line: expected ..., found ...`. Each box, event and log "
-    L"record is matched by one positive expectation at most; the negative forms (`no-box`, `no-event`, "
-    L"`no-log`) count only what no earlier positive expectation matched.";
+    L"Expectations print `ok` or `FAIL file:line: expected ..., found ...`. Each box is matched by one "
+    L"`expect box` at most, and `expect no-box` counts the boxes that none matched; log records and "
+    L"events may be matched by any number of expectations, and `no-log` and `no-event` hold only when "
+    L"there is no such record or event at all.";
 
 std::wstring EscapeCell(const std::wstring& text) {
     std::wstring escaped;

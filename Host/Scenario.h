@@ -96,12 +96,10 @@ public:
     // Reports an expectation: "ok ..." or a failure of the line.
     void Check(Line& line, bool holds, const std::wstring& expected, const std::wstring& found);
 
-    // What earlier positive expectations matched: each box, event and log record is matched once,
-    // and the negative forms count only what is left. Boxes and events by position, records by
-    // file and position.
+    // The boxes that earlier `expect box` lines matched, by position: each box is matched once,
+    // and `expect no-box` counts what is left.
     struct Matched {
-        std::set<size_t> boxes, events;
-        std::set<std::pair<std::wstring, size_t>> logRecords;
+        std::set<size_t> boxes;
     } matched;
 
 private:
