@@ -135,6 +135,25 @@ void AddSetupCommands(CommandTable& commands) {
                  L"prints the environment properties, a registry key with its subkeys, or every operation-log file of "
                  L"the `LogPath` pattern, oldest day first, decoded from Windows-1251",
                  Dump);
+    commands.Add(L"file PATH = TEXT",
+                 L"writes TEXT to PATH as UTF-8 with the signature; `\\n` in TEXT is a line break (CR LF); environment "
+                 L"references in PATH are expanded and missing folders made",
+                 [](Scenario& scenario, Line& line) {
+                     std::wstring path = ExpEnv(line.Word());
+                     line.Expect(L"=");
+                     std::wstring text = line.Rest();
+                     for (size_t at = 0; (at = text.find(L"\\n", at)) != std::wstring::npos; at += 2) text.replace(at, 2, L"\r\n");
+                     std::wstring folder = GetParentPath(path);
+                     if (!folder.empty() && !CreatePath(folder)) Fail(L"cannot make the folder " + folder);
+                     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                     if (file == INVALID_HANDLE_VALUE) Fail(L"cannot write " + path + L" (error " + std::to_wstring(GetLastError()) + L")");
+                     std::string bytes = "\xEF\xBB\xBF" + Narrow(text, CP_UTF8);
+                     DWORD written = 0;
+                     BOOL ok = WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+                     CloseHandle(file);
+                     if (!ok || written != bytes.size()) Fail(L"cannot write " + path);
+                     scenario.Host().transcript.Add(L"host", L"file " + path + L" written");
+                 });
     commands.Add(L"echo TEXT", L"prints the text", [](Scenario& scenario, Line& line) { scenario.Say(line.Rest()); });
 }
 

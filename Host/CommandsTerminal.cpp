@@ -40,13 +40,30 @@ void Control(Scenario& scenario, Line& line) {
     }
 }
 
+void SetSessionProperty(Terminal& terminal, Line& line) {
+    std::wstring name = line.Word();
+    line.Expect(L"=");
+    std::wstring value = line.Rest();
+    terminal.transcript.Add(L"host", L"session set " + name + L" = " + value);
+    auto extenders = terminal.Environment().Extenders();
+    for (auto& extender : extenders) {
+        SetErrorInfo(0, nullptr);
+        HRESULT hr = extender->OnSetProperty(&terminal.Environment(), CoString(name), CoString(value));
+        if (FAILED(hr)) terminal.RecordPluginFailure(L"session set", hr);
+    }
+}
+
 void SessionSlot(Scenario& scenario, Line& line) {
     static const wchar_t* const kWords[] = {L"create", L"start", L"end", L"clear"};
     using Slot = HRESULT (STDMETHODCALLTYPE IPaylantraSessionExtender2::*)(IDispatch*);
     static const Slot kSlots[] = {&IPaylantraSessionExtender2::OnSessionCreate, &IPaylantraSessionExtender2::OnSessionStart,
                                   &IPaylantraSessionExtender2::OnSessionEnd, &IPaylantraSessionExtender2::OnClearProperties};
-    size_t what = line.Keyword({kWords[0], kWords[1], kWords[2], kWords[3]});
+    size_t what = line.Keyword({kWords[0], kWords[1], kWords[2], kWords[3], L"set"});
     Terminal& terminal = scenario.Host();
+    if (what == 4) {
+        SetSessionProperty(terminal, line);
+        return;
+    }
     terminal.transcript.Add(L"host", std::wstring(L"session ") + kWords[what]);
     auto extenders = terminal.Environment().Extenders();
     for (auto& extender : extenders) {
@@ -89,8 +106,10 @@ void AddTerminalCommands(CommandTable& commands) {
                      scenario.Host().Environment().PutProperty(name, value);
                      scenario.Host().transcript.Add(L"host", L"prop " + name + L" = " + value);
                  });
-    commands.Add(L"session create|start|end|clear",
-                 L"calls slot 8, 10, 13 or 7 of each session extender with the environment session", SessionSlot);
+    commands.Add(L"session create|start|end|clear|set NAME = TEXT",
+                 L"calls slot 8, 10, 13 or 7 of each session extender with the environment session; set: slot 14 with "
+                 L"the environment session, NAME and TEXT",
+                 SessionSlot);
     commands.Add(L"stacker remove|insert", L"`OnStackerRemoved` (with the environment session) / `OnStackerInstalled`",
                  [](Scenario& scenario, Line& line) {
                      Terminal& terminal = scenario.Host();

@@ -95,6 +95,14 @@ void AddHostExpectations(CommandTable& expectations) {
                                                   [&](const std::wstring& file) { return Contains(ReadUtf8File(file), text); });
                          scenario.Check(line, holds, L"mail containing " + text, std::to_wstring(mails.size()) + L" mail(s)");
                      });
+    expectations.Add(L"mails N", L"exactly N mails were sent through \"Email.SendMail\" since the file began",
+                     [](Scenario& scenario, Line& line) {
+                         unsigned long long expected = line.Number();
+                         if (!line.AtEnd()) Fail(L"expect mails takes one number");
+                         size_t sent = scenario.Host().mails.size();
+                         scenario.Check(line, sent == expected, std::to_wstring(expected) + L" mail(s)",
+                                        std::to_wstring(sent) + L" mail(s)");
+                     });
     expectations.Add(L"failure NAME on|off", L"the plugin set or cleared that named terminal failure",
                      [](Scenario& scenario, Line& line) {
                          std::wstring name = line.Word();

@@ -95,8 +95,7 @@ STDMETHODIMP Session::Event(BSTR name) {
         host_->transcript.Add(L"host", L"mail to " + Property(L"Email.To") + L" \"" + Property(L"Email.Subject") +
                                            L"\" written to " + file);
     }
-    host_->DeliverEvent(event);
-    return S_OK;
+    return host_->DeliverEvent(event);
 }
 
 STDMETHODIMP Session::SetProperty(BSTR name, BSTR value) {

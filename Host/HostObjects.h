@@ -240,7 +240,9 @@ public:
 
     // A named terminal event, raised by the host or by the plugin: delivered to every terminal
     // extender (OnEvent) and every session extender of the environment session (slot 11).
-    void DeliverEvent(const std::wstring& name);
+    // Every extender hears the event; the first session extender's failure is the answer, with its
+    // error information set.
+    HRESULT DeliverEvent(const std::wstring& name);
     // Terminal notifications to every terminal extender.
     void NotifyStart();
     void NotifyExit();

@@ -68,22 +68,34 @@ void Terminal::ForEachExtender(const wchar_t* what, Call call) {
     }
 }
 
-void Terminal::DeliverEvent(const std::wstring& name) {
+HRESULT Terminal::DeliverEvent(const std::wstring& name) {
     if (eventDepth_ >= kMaxEventDepth) {
         transcript.Add(L"host", L"event " + name + L" not delivered: events nested too deep");
-        return;
+        return S_OK;
     }
     ++eventDepth_;
     CoString text(name);
     IDispatch* terminal = terminal_.Get();
     ForEachExtender(L"OnEvent", [&](IPaylantraTerminalExtender* e) { return e->OnEvent(terminal, text); });
+    // A session extender's failure is the event's: the one who raised it learns of it.
+    HRESULT first = S_OK;
+    std::wstring firstDescription;
     auto sessionExtenders = environment_->Extenders();
     for (auto& extender : sessionExtenders) {
         SetErrorInfo(0, nullptr);
         HRESULT hr = extender->OnSessionEvent(environment_.Get(), text);
-        if (FAILED(hr)) RecordPluginFailure(L"OnSessionEvent", hr);
+        if (FAILED(hr) && SUCCEEDED(first)) {
+            first = hr;
+            firstDescription = ErrorDescription();
+            transcript.Add(L"host", L"OnSessionEvent failed: " + HResultText(hr) +
+                                        (firstDescription.empty() ? L"" : L" " + firstDescription));
+        } else if (FAILED(hr)) {
+            RecordPluginFailure(L"OnSessionEvent", hr);
+        }
     }
     --eventDepth_;
+    if (FAILED(first)) RecordErrorInfo(firstDescription, kPaylantraErrorSource, 0);
+    return first;
 }
 
 void Terminal::NotifyStart() {

@@ -5,7 +5,10 @@ namespace {
 
 thread_local std::exception_ptr t_kept;
 
-// Framework and unknown errors carry this code in EXCEPINFO::wCode.
+
+void Keep() noexcept { t_kept = std::current_exception(); }
+
+}  // namespace
 
 void RecordErrorInfo(const std::wstring& description, const std::wstring& source, DWORD helpContext) noexcept {
     ICreateErrorInfo* create = nullptr;
@@ -20,10 +23,6 @@ void RecordErrorInfo(const std::wstring& description, const std::wstring& source
     }
     create->Release();
 }
-
-void Keep() noexcept { t_kept = std::current_exception(); }
-
-}  // namespace
 
 PaylantraFrame PaylantraFrameBegin(const char* signature, const char* file, int line) {
     return PaylantraFrame{signature, file, line};

@@ -57,6 +57,9 @@ private:
 
 // The source every error of the plugin carries.
 inline constexpr const wchar_t* kPaylantraErrorSource = L"Velmor Paylantra";
+// Sets the thread's error information, as a failing COM method leaves it for its caller.
+void RecordErrorInfo(const std::wstring& description, const std::wstring& source, DWORD helpContext) noexcept;
+
 // The error code of framework and unknown exceptions, in EXCEPINFO and in the error information.
 inline constexpr WORD kFrameworkErrorCode = 59999;
 
