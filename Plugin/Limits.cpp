@@ -11,15 +11,13 @@ const wchar_t kOverflowEvent[] = L"BillCounterOverflow";
 
 uint32_t ReadNumber(const RegKey& key, const wchar_t* name) { return uint32_t(ReadSetting(key, name, 0)); }
 
-// The non-empty subkey names in enumeration order, read in one pass.
+// The subkey names in enumeration order, read in one pass before any entry is opened.
 std::vector<std::wstring> EntryNames(const RegKey& root) {
     std::vector<std::wstring> names;
-    if (!root) return names;
     for (DWORD index = 0;; ++index) {
-        wchar_t name[257];
-        DWORD size = DWORD(std::size(name));
-        if (RegEnumKeyExW(root.Handle(), index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        if (size) names.emplace_back(name, size);
+        std::wstring name = root.SubkeyName(index);
+        if (name.empty()) break;
+        names.push_back(std::move(name));
     }
     return names;
 }

@@ -38,10 +38,9 @@ public:
 
     // "%APPDATA%\Velmor\Paylantra\Tallymark\Reports\", expanded.
     static std::wstring PluginReportsFolder();
+private:
     // The folder a kind of report goes to, expanded and complete; empty when it is not written.
     static std::wstring Folder(const ReportKind& kind);
-
-private:
     std::wstring WriteFile(uint32_t number, const std::wstring& text, const std::wstring& folder, const std::wstring& d);
 
     OperationLog& log_;
