@@ -1,7 +1,10 @@
 // Expectations on what the host saw: properties, registry values, boxes, events, navigation,
-// scripts, mails, named failures and the process environment.
+// scripts, mails, named failures, files and the process environment.
 #include "Host/Scenario.h"
+#include "Framework/Paths.h"
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 
 namespace Host {
 
@@ -12,6 +15,16 @@ bool Contains(const std::wstring& text, const std::wstring& part) { return text.
 size_t ByPosition(const Box&, size_t index) { return index; }
 
 std::wstring BoxText(const Box& box) { return box.caption + L": " + box.text; }
+
+// The plugin writes files in Windows-1251, or in UTF-8 with the signature.
+std::wstring ReadPluginTextFile(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    std::string text = bytes.str();
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) return Widen(text.substr(3), CP_UTF8);
+    return Widen(text, 1251);
+}
 
 }  // namespace
 
@@ -109,6 +122,21 @@ void AddHostExpectations(CommandTable& expectations) {
                          bool on = line.Keyword({L"on", L"off"}) == 0;
                          bool actual = scenario.Host().failures.count(name) != 0;
                          scenario.Check(line, actual == on, L"failure " + name + (on ? L" on" : L" off"), actual ? L"on" : L"off");
+                     });
+    expectations.Add(L"file PATH [TEXT]",
+                     L"the file exists (environment references in PATH expanded) and, with TEXT, contains it "
+                     L"(read as Windows-1251, or UTF-8 after the signature)",
+                     [](Scenario& scenario, Line& line) {
+                         std::wstring path = ExpEnv(line.Word()), text = line.Rest();
+                         if (!FileExists(path)) return scenario.Check(line, false, L"file " + path, L"no such file");
+                         std::wstring content = ReadPluginTextFile(path);
+                         scenario.Check(line, Contains(content, text), L"file " + path + L" containing " + text,
+                                        L"\"" + content.substr(0, 300) + L"\"");
+                     });
+    expectations.Add(L"no-file PATH", L"no file of that path exists (environment references expanded)",
+                     [](Scenario& scenario, Line& line) {
+                         std::wstring path = ExpEnv(line.Word());
+                         scenario.Check(line, !FileExists(path), L"no file " + path, L"the file exists");
                      });
     expectations.Add(L"env NAME = TEXT", L"the process environment variable (such as `Tallymark.Installed`) reads TEXT",
                      [](Scenario& scenario, Line& line) {

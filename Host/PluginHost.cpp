@@ -239,20 +239,31 @@ void SetEnvironmentValue(const wchar_t* name, const std::wstring& value) {
 
 }  // namespace
 
-ScratchTemp::ScratchTemp() : oldTemp_(EnvironmentValue(L"TEMP")), oldTmp_(EnvironmentValue(L"TMP")) {
+ScratchTemp::ScratchTemp()
+    : oldTemp_(EnvironmentValue(L"TEMP")), oldTmp_(EnvironmentValue(L"TMP")), oldAppData_(EnvironmentValue(L"APPDATA")) {
     wchar_t base[MAX_PATH] = {};
     if (!GetTempPathW(MAX_PATH, base)) throw WindowsError(GetLastError(), kSource, __LINE__);
     folder_ = std::wstring(base) + L"TallySim-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
               std::to_wstring(GetTickCount64());
+    // %APPDATA% beside %TEMP%, not inside it: what a scenario leaves in one is not found in the other.
+    appData_ = folder_ + L"-AppData";
     if (!CreateDirectoryW(folder_.c_str(), nullptr)) throw WindowsError(GetLastError(), kSource, __LINE__);
+    if (!CreateDirectoryW(appData_.c_str(), nullptr)) {
+        DWORD error = GetLastError();
+        RemoveTree(folder_);
+        throw WindowsError(error, kSource, __LINE__);
+    }
     SetEnvironmentValue(L"TEMP", folder_);
     SetEnvironmentValue(L"TMP", folder_);
+    SetEnvironmentValue(L"APPDATA", appData_);
 }
 
 ScratchTemp::~ScratchTemp() {
     SetEnvironmentValue(L"TEMP", oldTemp_);
     SetEnvironmentValue(L"TMP", oldTmp_);
+    SetEnvironmentValue(L"APPDATA", oldAppData_);
     RemoveTree(folder_);
+    RemoveTree(appData_);
 }
 
 std::wstring DefaultPluginPath() {

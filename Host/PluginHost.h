@@ -72,7 +72,8 @@ private:
 
 using ScratchHives = ::ScratchRegistry;
 
-// A new empty folder as %TEMP% and %TMP% of the process while it lives; removed with all it holds.
+// New empty folders as %TEMP% and %TMP%, and as %APPDATA%, of the process while it lives; removed
+// with all they hold.
 class ScratchTemp {
 public:
     ScratchTemp();
@@ -82,7 +83,7 @@ public:
     const std::wstring& Folder() const { return folder_; }
 
 private:
-    std::wstring folder_, oldTemp_, oldTmp_;
+    std::wstring folder_, appData_, oldTemp_, oldTmp_, oldAppData_;
 };
 
 // The plugin's path beside this program or in the build's Plugin folder.

@@ -22,7 +22,7 @@ void PrintUtf8(const std::wstring& text) {
 constexpr wchar_t kUsage[] =
     L"usage: TallySim [--fresh] [--plugin PATH] [--outbox FOLDER] SCENARIO...\n"
     L"       TallySim --help [--markdown]\n"
-    L"--fresh runs each file in a process of its own, with an empty registry and %TEMP%.";
+    L"--fresh runs each file in a process of its own, with an empty registry, %TEMP% and %APPDATA%.";
 
 int Usage() {
     PrintUtf8(kUsage);
@@ -73,8 +73,9 @@ int RunChild(const std::vector<std::wstring>& options, const std::wstring& file)
 }
 
 int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, const std::wstring& file) {
-    PrintUtf8(L"== " + file + (fresh ? L" (fresh process, registry and %TEMP%)" : L""));
-    // Each file runs against its own terminal, and with --fresh its own empty registry and %TEMP%.
+    PrintUtf8(L"== " + file + (fresh ? L" (fresh process, registry, %TEMP% and %APPDATA%)" : L""));
+    // Each file runs against its own terminal, and with --fresh its own empty registry, %TEMP% and
+    // %APPDATA%.
     std::unique_ptr<Host::ScratchHives> hives;
     std::unique_ptr<Host::ScratchTemp> temp;
     if (fresh) {

@@ -54,7 +54,7 @@ struct TerminalExtender::DayTimer {
 TerminalExtender::TerminalExtender(IPaylantraTerminal* terminal)
     : terminal_(terminal),
       debugKey_(HKEY_CURRENT_USER, kDebugKey, false, kRegReadAccess),
-      counters_(log_, [this](const CounterValues& values, const std::wstring& range) { CheckCounterLimits(values, range); }) {
+      counters_(log_, [this](const CounterValues& values, const std::wstring& range) { limits_.Check(values, range); }) {
     // The host holds the extender through the first version of its interface.
     Serve(IID_IPaylantraTerminalExtender, static_cast<IPaylantraTerminalExtender2*>(this));
     Serve(IID_ITallymarkTerminalExtender, static_cast<IPaylantraTerminalExtender2*>(this));
@@ -311,11 +311,14 @@ void TerminalExtender::ReportWithReset(const ReportStep& step) {
     counters_.Refresh();
 }
 
-// The report file of the period arrives with the report side; its alert is sent whatever happens
-// to the file.
 void TerminalExtender::ReportPeriod(const ReportStep& step, const ResetInfo& info) {
     TextParams params = ReportParams(info);
+    WriteReport(step, info.number, params);
     alerts_.RaiseEventAlert(step.alert, &params);
+}
+
+void TerminalExtender::WriteReport(const ReportStep& step, uint32_t number, const TextParams& params) {
+    reports_.Write(number, params, {step.pathValue, step.defaultSubfolder, step.templateOption, step.defaultTemplate, step.description});
 }
 
 // `dates`, when given, are the report date-time parameters of the alert.
@@ -324,9 +327,6 @@ void TerminalExtender::RaiseAlert(const wchar_t* alert, const ResetInfo* dates) 
     if (dates) params = ReportParams(*dates);
     alerts_.RaiseEventAlert(alert, &params);
 }
-
-// The limit entries arrive with the counter-limit side.
-void TerminalExtender::CheckCounterLimits(const CounterValues&, const std::wstring&) {}
 
 // The collection workflow arrives with its own side.
 void TerminalExtender::CollectionStep(CollectionEvent) {}

@@ -7,8 +7,10 @@
 #include "Plugin/Alerts.h"
 #include "Plugin/BillCounters.h"
 #include "Plugin/Collection.h"
+#include "Plugin/Limits.h"
 #include "Plugin/PLLog.h"
 #include "Plugin/PrintTexts.h"
+#include "Plugin/Reports.h"
 #include "xdk/Source/Paylantra/PLClient.h"
 #include <atomic>
 #include <memory>
@@ -68,8 +70,13 @@ public:
     void RefreshPublishedValues() { counters_.Refresh(); }
     BillSet LoadCounter(const std::wstring& counter) const { return CounterStore::Load(counter); }
     void WriteLog(LogEvent event, const std::string& description) { log_.Write(event, description); }
-    // The report-and-alert step of a counting period.
+    // The report-and-alert step of a counting period: the file, then the alert, sent even when no
+    // file was written.
     void ReportPeriod(const ReportStep& step, const ResetInfo& info);
+    // Only the file of a period's report, for a period that sends its alert itself (a collection).
+    void WriteReport(const ReportStep& step, uint32_t number, const TextParams& params);
+    // The limit check at the end of a collection: the current values, no counter reset.
+    void CheckLimitsAtCollectionEnd() { counters_.CheckLimitsWithCurrent(); }
     void PublishStackerState() { collection_.PublishStackerState(stackerRemoved_); }
     // Reports the framework exception being handled as a collection error; true when handled.
     bool ReportCollectionException() { return collection_.ReportException(); }
@@ -108,7 +115,6 @@ private:
     // Steps that later parts of the terminal side fill in.
     void ReportWithReset(const ReportStep& step);  // resets first when the row says so
     void RaiseAlert(const wchar_t* alert, const ResetInfo* dates);
-    void CheckCounterLimits(const CounterValues& values, const std::wstring& range);
     void CollectionStep(CollectionEvent event);
 
     PLXDK::Paylantra::PLClient terminal_;
@@ -117,6 +123,8 @@ private:
     BillCounters counters_;
     Alerts alerts_{terminal_, log_};
     PrintTexts printTexts_{terminal_};
+    Reports reports_{log_, printTexts_};
+    Limits limits_{terminal_, alerts_};
     Collection collection_{terminal_, log_, printTexts_};
     std::atomic<DayTimer*> timer_{nullptr};
     RealTime today_;

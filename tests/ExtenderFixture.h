@@ -2,9 +2,12 @@
 // extender handed to the host's collection, a log in a scratch folder, captured boxes.
 #pragma once
 #include "Plugin/CashSessionEvents.h"
+#include "Plugin/Extenders.h"
+#include "Plugin/SessionExtender.h"
 #include "Plugin/Config.h"
 #include "Plugin/Plugin.h"
 #include "Plugin/TerminalExtender.h"
+#include "Framework/Paths.h"
 #include "Framework/Registry.h"
 #include "Host/HostObjects.h"
 #include "Host/PluginHost.h"
@@ -85,6 +88,44 @@ protected:
     TempFolder folder_;
     std::unique_ptr<Host::Terminal> host_ = std::make_unique<Host::Terminal>();
     co<IPaylantraTerminalExtender2> extender_;
+};
+
+// The terminal side with the session extender beside it, which renders templates for print
+// requests and mails; templates live in a scratch folder.
+class SessionTest : public ExtenderTest {
+protected:
+    SessionTest() {
+        terminal_ = Start();
+        session_ = co<IPaylantraSessionExtender2>::Attach(CreateSessionExtender(host_->Object(), extender_.Get()));
+        host_->Environment().AddExtender(session_.Get());
+        RegKey(HKEY_CURRENT_USER, kHostUIKey, true, kRegWriteAccess)[L"PrintTemplateDir"] = Widen(folder_.Path());
+    }
+    ~SessionTest() override { session_.Reset(); }
+
+    SessionExtender& Session() { return *static_cast<SessionExtender*>(session_.Get()); }
+    // A template file in the plugin's template folder, UTF-8 with the signature.
+    void Template(const std::string& file, const std::wstring& text) {
+        std::string folder = folder_.Path() + "\\Tallymark";
+        CreatePath(folder);
+        WriteBytes(folder + "\\" + file, "\xEF\xBB\xBF" + Narrow(text, CP_UTF8));
+    }
+    // A template known by name through the print-template mapping.
+    void MappedTemplate(const std::wstring& name, const std::string& file, const std::wstring& text) {
+        Template(file, text);
+        RegKey(HKEY_LOCAL_MACHINE, kPrintTemplatesKey, true, kRegWriteAccess)[name] = Widen(folder_.Path() + "\\Tallymark\\" + file);
+    }
+    std::wstring Env(const wchar_t* name) { return host_->Environment().Property(name); }
+    void SetEnv(const char* name, const std::wstring& value) { host_->Environment().PutProperty(Widen(name), value); }
+    static void Alert(const std::wstring& name, std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> email,
+                      bool withEmail = true) {
+        RegKey alert(HKEY_LOCAL_MACHINE, std::wstring(kAlertsKey) + L"\\" + name, true, kRegWriteAccess);
+        if (!withEmail) return;
+        RegKey mail(alert.Handle(), L"email", true, kRegWriteAccess);
+        for (const auto& [value, text] : email) mail[value] = text;
+    }
+
+    TerminalExtender* terminal_ = nullptr;
+    co<IPaylantraSessionExtender2> session_;
 };
 
 }  // namespace

@@ -83,10 +83,12 @@ TEST_F(ExtenderTest, EventNamesMatchWithoutRegardToCase) {
     EXPECT_EQ(extender->OnEvent(nullptr, CoString(L"poll")), S_OK);
     EXPECT_EQ(extender->OnEvent(nullptr, CoString(L"Unknown.Event")), S_OK);
     std::vector<std::string> records = Records();
-    ASSERT_EQ(records.size(), 4u);
+    ASSERT_EQ(records.size(), 5u);
     EXPECT_EQ(records[1], "ZREPORT.READY\t;готовность к печати Z-отчёта");
     EXPECT_EQ(records[2], "ZREPORT.DONE\t;Z-отчёт напечатан");
     EXPECT_TRUE(records[3].starts_with("COUNTER.RESET\t;сброшен счётчик купюр \"ZReport\"")) << records[3];
+    // The Z-report has a default template; with no session extender to render it, no file follows.
+    EXPECT_EQ(records[4], "REPORT.INIT\t;запись отчёта на диск терминала");
     EXPECT_EQ(g_boxes, (std::vector<std::wstring>{L"Terminal event poll"}));
     EXPECT_EQ(g_captions, (std::vector<std::wstring>{L"Velmor Paylantra Tallymark plugin v.1.2.0"}));
 }

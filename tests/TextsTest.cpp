@@ -1,43 +1,11 @@
 // Texts and e-mail over the simulated host: the session extender's answers, print requests and
 // helper choice, and alerts.
-#include "Plugin/SessionExtender.h"
 #include "Plugin/Reports.h"
-#include "Plugin/Extenders.h"
 #include "tests/ExtenderFixture.h"
-#include "Framework/Paths.h"
 
 namespace {
 
-class TextsTest : public ExtenderTest {
-protected:
-    TextsTest() {
-        terminal_ = Start();
-        session_ = co<IPaylantraSessionExtender2>::Attach(CreateSessionExtender(host_->Object(), extender_.Get()));
-        host_->Environment().AddExtender(session_.Get());
-        RegKey(HKEY_CURRENT_USER, kHostUIKey, true, kRegWriteAccess)[L"PrintTemplateDir"] = Widen(folder_.Path());
-    }
-    ~TextsTest() override { session_.Reset(); }
-
-    SessionExtender& Session() { return *static_cast<SessionExtender*>(session_.Get()); }
-    // A template file in the plugin's template folder, UTF-8 with the signature.
-    void Template(const std::string& file, const std::wstring& text) {
-        std::string folder = folder_.Path() + "\\Tallymark";
-        CreatePath(folder);
-        WriteBytes(folder + "\\" + file, "\xEF\xBB\xBF" + Narrow(text, CP_UTF8));
-    }
-    std::wstring Env(const wchar_t* name) { return host_->Environment().Property(name); }
-    void SetEnv(const char* name, const std::wstring& value) { host_->Environment().PutProperty(Widen(name), value); }
-    static void Alert(const std::wstring& name, std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> email,
-                      bool withEmail = true) {
-        RegKey alert(HKEY_LOCAL_MACHINE, std::wstring(kAlertsKey) + L"\\" + name, true, kRegWriteAccess);
-        if (!withEmail) return;
-        RegKey mail(alert.Handle(), L"email", true, kRegWriteAccess);
-        for (const auto& [value, text] : email) mail[value] = text;
-    }
-
-    TerminalExtender* terminal_ = nullptr;
-    co<IPaylantraSessionExtender2> session_;
-};
+using TextsTest = SessionTest;
 
 TEST_F(TextsTest, EmailTextIsNumberedFilledFromParametersAndItsInputsCleared) {
     Template("mail.TXT", L"№%(MsgInfo.Number) %(x) %(MsgProp.To) %(CUC)");
@@ -155,9 +123,7 @@ TEST_F(TextsTest, PrintHelperFollowsThePrintModeAndIsPublishedOnlyWhenItExists) 
 }
 
 TEST_F(TextsTest, AlertMailsOnceUntilClearedAndNamesItsRecipient) {
-    Template("limit.TXT", L"full: %(prop:Tallymark.Alert.Name)");
-    RegKey(HKEY_LOCAL_MACHINE, kPrintTemplatesKey, true, kRegWriteAccess)[L"limit.message"] =
-        Widen(folder_.Path() + "\\Tallymark\\limit.TXT");
+    MappedTemplate(L"limit.message", "limit.TXT", L"full: %(prop:Tallymark.Alert.Name)");
     Alert(L"Limit", {{L"template", L"limit.message"}, {L"to", L"owner@example.org"}, {L"subject", L"Стекер"}});
     Alerts& alerts = terminal_->AlertSender();
 
@@ -190,9 +156,7 @@ TEST_F(TextsTest, AlertMailsOnceUntilClearedAndNamesItsRecipient) {
 }
 
 TEST_F(TextsTest, EventAlertsFollowTheirSwitchAndMappingAndFailuresLeaveThemUnmarked) {
-    Template("day.TXT", L"№%(Report.Number)");
-    RegKey(HKEY_LOCAL_MACHINE, kPrintTemplatesKey, true, kRegWriteAccess)[L"day.message"] =
-        Widen(folder_.Path() + "\\Tallymark\\day.TXT");
+    MappedTemplate(L"day.message", "day.TXT", L"№%(Report.Number)");
     Alert(L"Day", {{L"template", L"day.message"}});
     RegKey(HKEY_LOCAL_MACHINE, kConfigAlertEventsKey, true, kRegWriteAccess)[L"NextDay"] = L"Day";
     Alerts& alerts = terminal_->AlertSender();
