@@ -135,7 +135,7 @@ void SessionExtender::CreateEmail(PLSession& session) {
         RegKey key(HKEY_CURRENT_USER, kPluginKey, true, kRegWriteAccess);
         if (!key) throw WindowsError(key.LastError(), kSource, __LINE__);
         RegKey::Value previous = key[L"PrevMessageNumber"];
-        DWORD number = previous.Int().value_or(0) + 1;
+        DWORD number = previous.IntOr(0, kSource, __LINE__) + 1;
         previous = number;
         wchar_t text[16];
         swprintf(text, 16, L"%06u", unsigned(number));
