@@ -60,6 +60,7 @@ void Transcript::Add(const std::wstring& who, const std::wstring& what) {
 template <class I>
 HRESULT HostObject<I>::Enter(const wchar_t* method) const {
     if (!host_) return RPC_E_DISCONNECTED;
+    ++host_->calls[method];
     return host_->FailureOf(method);
 }
 
