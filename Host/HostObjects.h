@@ -295,5 +295,7 @@ private:
 std::wstring HResultText(HRESULT hr);
 // Whether `name` ("Object.Method") is a host method that can be made to fail; `known` lists them all.
 bool IsHostMethod(const std::wstring& name, std::wstring* known = nullptr);
+// A transcript line with the collection step it stands for, in a supervisor's words, when it is one.
+std::wstring WithPlainWords(const std::wstring& line);
 
 }  // namespace Host
