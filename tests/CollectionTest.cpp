@@ -140,6 +140,42 @@ TEST_F(CollectionTest, CompletionFlagsSkipReportCashAndNavigation) {
     EXPECT_FALSE(WentToStart());
 }
 
+TEST_F(CollectionTest, OptionsPublishedAndCancelFlags) {
+    Option(L"Collect Control Disabled", 1 | 8);
+    Option(L"Collect On Stacker", 1);
+    Option(L"Collect Cancel Flags", 2);
+    Debug(L"Show Info", 1);
+    Event(L"Init");
+    EXPECT_EQ(Env(L"Tallymark.Collect.Control.Reset"), L"");
+    EXPECT_EQ(Env(L"Tallymark.Collect.Control.PrintReceipt"), L"1");
+    EXPECT_EQ(Env(L"Tallymark.Collect.Control.XReport"), L"1");
+    EXPECT_EQ(Env(L"Tallymark.Collect.Control.ZReport"), L"");
+    EXPECT_EQ(Env(L"Tallymark.Collect.Control.AutoClose"), L"1");
+    EXPECT_EQ(Env(L"Tallymark.Collect.Control.Cancel"), L"");
+    EXPECT_EQ(Env(L"Tallymark.Collect.Debug"), L"1");
+    EXPECT_EQ(Env(L"Tallymark.Print.Delay"), L"1000");
+    // Done, then cancelled: the record stays, the end uses the cancel flags.
+    Event(L"Done");
+    Event(L"Cancel");
+    EXPECT_EQ(CountRecords("COLLECT.CANCEL"), 1u);
+    EXPECT_EQ(RecordNumber(), 1u);
+    EXPECT_EQ(Calls(L"Cash.Finish"), 0);
+    EXPECT_TRUE(WentToStart());
+}
+
+// An Init the host fails half way leaves no collection open and the counter not frozen.
+TEST_F(CollectionTest, FailedOpenLeavesNothingOpen) {
+    Pay({{100, L"RUB"}});
+    host_->FailMethod(L"Session.SetProperty", E_FAIL);
+    EXPECT_TRUE(FAILED(Event(L"Init")));
+    host_->ClearFailure(L"Session.SetProperty");
+    EXPECT_FALSE(terminal_->CollectionState().IsOpen());
+    Pay({{100, L"RUB"}});
+    EXPECT_EQ(terminal_->PublishedValues().at(L"Tallymark.BillCounter.Collect.All.All.Count"), 2u);
+    Event(L"Init");
+    EXPECT_EQ(Last("COLLECT.OPEN"), "COLLECT.OPEN\t;открыта инкассация №1 (в стекере должно быть купюр: 2 шт.)");
+}
+
 TEST_F(CollectionTest, CancelWithStackerOutFinishesWhenBack) {
     Pay({{100, L"RUB"}});
     host_->NotifyStackerRemoved();
