@@ -31,8 +31,25 @@ void DumpKey(Scenario& scenario, HKEY root, const std::wstring& path, int depth)
 }
 
 void Dump(Scenario& scenario, Line& line) {
-    size_t what = line.Keyword({L"props", L"reg", L"logs"});
-    if (what == 0) {
+    size_t what = line.Keyword({L"props", L"reg", L"logs", L"file", L"mails"});
+    if (what == 3 || what == 4) {
+        std::vector<std::wstring> files;
+        if (what == 3) files.push_back(ExpEnv(line.Word()));
+        else files = scenario.Host().mails;
+        for (const std::wstring& file : files) {
+            scenario.Say(L"  [" + file + L"]");
+            if (!FileExists(file)) Fail(L"no file " + file);
+            std::wstring text = ReadPluginTextFile(file);
+            for (size_t start = 0; start < text.size();) {
+                size_t end = text.find(L'\n', start);
+                if (end == std::wstring::npos) end = text.size();
+                std::wstring row = text.substr(start, end - start);
+                if (!row.empty() && row.back() == L'\r') row.pop_back();
+                scenario.Say(L"    " + row);
+                start = end + 1;
+            }
+        }
+    } else if (what == 0) {
         for (const auto& [name, value] : scenario.Host().Environment().Properties())
             scenario.Say(L"  prop " + name.str() + L" = " + value);
     } else if (what == 1) {
@@ -131,9 +148,10 @@ void AddSetupCommands(CommandTable& commands) {
     commands.Add(L"flag on|off", L"the answer of the flag query behind `IsFlagSet`", [](Scenario& scenario, Line& line) {
         scenario.Host().FlagsObject().value = line.Keyword({L"on", L"off"}) == 0 ? 1 : 0;
     });
-    commands.Add(L"dump props|reg \"KEY\"|logs",
-                 L"prints the environment properties, a registry key with its subkeys, or every operation-log file of "
-                 L"the `LogPath` pattern, oldest day first, decoded from Windows-1251",
+    commands.Add(L"dump props|reg \"KEY\"|logs|file PATH|mails",
+                 L"prints the environment properties, a registry key with its subkeys, every operation-log file of "
+                 L"the `LogPath` pattern, oldest day first, decoded from Windows-1251, a file the plugin wrote "
+                 L"(environment references expanded), or every mail sent since the file began",
                  Dump);
     commands.Add(L"file PATH = TEXT",
                  L"writes TEXT to PATH as UTF-8 with the signature; `\\n` in TEXT is a line break (CR LF); environment "

@@ -95,7 +95,7 @@ void AddTerminalCommands(CommandTable& commands) {
                  [](Scenario& scenario, Line& line) {
                      std::wstring name = line.Rest();
                      if (name.empty()) Fail(L"event needs a name");
-                     scenario.Host().transcript.Add(L"host", L"event " + name);
+                     scenario.Host().transcript.Add(L"host", WithPlainWords(L"event " + name));
                      scenario.Host().DeliverEvent(name);
                  });
     commands.Add(L"prop NAME = TEXT", L"sets an environment-session property (the host's own write)",
@@ -114,10 +114,10 @@ void AddTerminalCommands(CommandTable& commands) {
                  [](Scenario& scenario, Line& line) {
                      Terminal& terminal = scenario.Host();
                      if (line.Keyword({L"remove", L"insert"}) == 0) {
-                         terminal.transcript.Add(L"host", L"stacker removed");
+                         terminal.transcript.Add(L"host", WithPlainWords(L"stacker removed"));
                          terminal.NotifyStackerRemoved();
                      } else {
-                         terminal.transcript.Add(L"host", L"stacker inserted");
+                         terminal.transcript.Add(L"host", WithPlainWords(L"stacker inserted"));
                          terminal.NotifyStackerInstalled();
                      }
                  });

@@ -16,7 +16,8 @@ size_t ByPosition(const Box&, size_t index) { return index; }
 
 std::wstring BoxText(const Box& box) { return box.caption + L": " + box.text; }
 
-// The plugin writes files in Windows-1251, or in UTF-8 with the signature.
+}  // namespace
+
 std::wstring ReadPluginTextFile(const std::wstring& path) {
     std::ifstream in(path.c_str(), std::ios::binary);
     std::stringstream bytes;
@@ -25,8 +26,6 @@ std::wstring ReadPluginTextFile(const std::wstring& path) {
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) return Widen(text.substr(3), CP_UTF8);
     return Widen(text, 1251);
 }
-
-}  // namespace
 
 void AddHostExpectations(CommandTable& expectations) {
     expectations.Add(L"prop NAME = TEXT", L"the environment property reads TEXT", [](Scenario& scenario, Line& line) {
@@ -92,6 +91,22 @@ void AddHostExpectations(CommandTable& expectations) {
         bool holds = std::find(all.begin(), all.end(), address) != all.end();
         scenario.Check(line, holds, L"navigate " + address, all.empty() ? L"no navigation" : L"last " + all.back());
     });
+    expectations.Add(L"calls Object.Method N",
+                     L"the plugin called that host method exactly N times since the file began, failed calls included; "
+                     L"names as for `fail`",
+                     [](Scenario& scenario, Line& line) {
+                         std::wstring method = line.Word();
+                         std::wstring known;
+                         if (!IsHostMethod(method, &known)) Fail(L"no host method " + method + L" is counted; these are: " + known);
+                         unsigned long long expected = line.Number();
+                         if (!line.AtEnd()) Fail(L"expect calls takes a method and one number");
+                         const auto& calls = scenario.Host().calls;
+                         auto found = calls.find(method);
+                         int made = found == calls.end() ? 0 : found->second;
+                         scenario.Check(line, made >= 0 && unsigned(made) == expected,
+                                        method + L" called " + std::to_wstring(expected) + L" time(s)",
+                                        std::to_wstring(made) + L" call(s)");
+                     });
     expectations.Add(L"script TEXT", L"the plugin ran a script containing TEXT", [](Scenario& scenario, Line& line) {
         std::wstring text = line.Rest();
         const auto& scripts = scenario.Host().scripts;

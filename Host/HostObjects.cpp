@@ -60,6 +60,7 @@ void Transcript::Add(const std::wstring& who, const std::wstring& what) {
 template <class I>
 HRESULT HostObject<I>::Enter(const wchar_t* method) const {
     if (!host_) return RPC_E_DISCONNECTED;
+    ++host_->calls[method];
     return host_->FailureOf(method);
 }
 
@@ -131,7 +132,7 @@ STDMETHODIMP Session::AddExtender(IDispatch* extender) {
 STDMETHODIMP Application::Navigate(BSTR address) {
     if (HRESULT hr = Enter(L"Application.Navigate"); FAILED(hr)) return hr;
     host_->navigations.push_back(BstrText(address));
-    host_->transcript.Add(L"plugin", L"navigate " + BstrText(address));
+    host_->transcript.Add(L"plugin", WithPlainWords(L"navigate " + BstrText(address)));
     return S_OK;
 }
 
@@ -337,7 +338,7 @@ void CashSession::DropSinks() {
 
 STDMETHODIMP Cash::Finish() {
     if (HRESULT hr = Enter(L"Cash.Finish"); FAILED(hr)) return hr;
-    host_->transcript.Add(L"plugin", L"finish cash");
+    host_->transcript.Add(L"plugin", WithPlainWords(L"finish cash"));
     return S_OK;
 }
 

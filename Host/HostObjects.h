@@ -272,6 +272,7 @@ public:
     std::vector<std::wstring> navigations, scripts, withdrawnFailures, mails;
     std::vector<std::wstring> raisedEvents;  // the names of the events the plugin raised, in order
     std::map<keystringW, bool> failures;  // the named terminal failures the plugin switched
+    std::map<std::wstring, int> calls;    // how often the plugin called each method ("Cash.Finish"), failed ones too
 
     // Records a failed call into the plugin, with the error information it left.
     void RecordPluginFailure(const std::wstring& call, HRESULT hr);
@@ -294,5 +295,7 @@ private:
 std::wstring HResultText(HRESULT hr);
 // Whether `name` ("Object.Method") is a host method that can be made to fail; `known` lists them all.
 bool IsHostMethod(const std::wstring& name, std::wstring* known = nullptr);
+// A transcript line with the collection step it stands for, in a supervisor's words, when it is one.
+std::wstring WithPlainWords(const std::wstring& line);
 
 }  // namespace Host

@@ -150,6 +150,8 @@ SYSTEMTIME ParseClock(const std::wstring& text);
 
 // A scenario file's text, decoded from UTF-8 (a byte-order mark is skipped); raises when unreadable.
 std::wstring ReadUtf8File(const std::wstring& path);
+// A file the plugin wrote, in Windows-1251 or in UTF-8 with the signature.
+std::wstring ReadPluginTextFile(const std::wstring& path);
 // What a registry value reads as in an expectation: "dword:N", "sz:TEXT" or "missing".
 std::wstring DescribeValue(HKEY root, const std::wstring& path, const std::wstring& name);
 

@@ -48,6 +48,23 @@ Terminal::~Terminal() {
     panel_->Detach();
 }
 
+std::wstring WithPlainWords(const std::wstring& line) {
+    static const std::pair<const wchar_t*, const wchar_t*> kWords[] = {
+        {L"event Tallymark.Collect.Init", L"the collector opens the collection on the screen"},
+        {L"event Tallymark.Collect.Done", L"the collector confirms the collection: record, receipts, fiscal report"},
+        {L"event Tallymark.Collect.Close", L"the collector closes the collection"},
+        {L"event Tallymark.Collect.Cancel", L"the collector cancels the collection"},
+        {L"stacker removed", L"the collector takes the full stacker out"},
+        {L"stacker inserted", L"the collector puts the empty stacker back"},
+        {L"navigate Paylantra:collect", L"the terminal shows the collection screen"},
+        {L"navigate Paylantra:start", L"the terminal is back at its start screen"},
+        {L"finish cash", L"the bill acceptor is told the collection is over"},
+    };
+    for (const auto& [step, words] : kWords)
+        if (line == step) return line + L"  -- " + words;
+    return line;
+}
+
 HRESULT Terminal::FailureOf(const std::wstring& method) const {
     auto found = failures_.find(method);
     return found == failures_.end() ? S_OK : found->second;

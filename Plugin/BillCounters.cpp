@@ -129,9 +129,11 @@ bool ScanDenomination(const std::wstring& name, uint32_t& value) {
 
 namespace CounterStore {
 
-BillSet Load(const std::wstring& counter) {
+BillSet Load(const std::wstring& counter) { return LoadFrom(CounterPath(counter)); }
+
+BillSet LoadFrom(const std::wstring& path) {
     BillSet bills;
-    RegKey key = OpenToRead(HKEY_LOCAL_MACHINE, CounterPath(counter), __LINE__);
+    RegKey key = OpenToRead(HKEY_LOCAL_MACHINE, path, __LINE__);
     if (!key) return bills;
     std::vector<wchar_t> name(kMaxValueName);
     DWORD currencies = key.SubkeyCount();

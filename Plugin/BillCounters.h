@@ -54,6 +54,8 @@ const std::vector<keystringW>& CounterNames();
 // Registry store of one machine: HKLM ...\Tallymark\Bill Counters\<counter>\<currency>\<denomination>.
 namespace CounterStore {
 BillSet Load(const std::wstring& counter);
+// A bill set stored the same way under any machine key (currency subkeys, "%u" values).
+BillSet LoadFrom(const std::wstring& path);
 // Creates a missing counter key on the way.
 ResetInfo ReadResetInfo(const std::wstring& counter);
 }  // namespace CounterStore

@@ -34,14 +34,6 @@ TerminalExtender* g_current = nullptr;
 
 void Check(HRESULT hr, int line) { CoCallEx(hr, AppFrame::CodeModule(), kSource, line); }
 
-
-
-RealTime ScanUtc(const std::wstring& text) {
-    RealTime time;
-    if (ScanDateTime(text, 0, time)) return time.Local();
-    return RealTime::Never;
-}
-
 }  // namespace
 
 struct TerminalExtender::DayTimer {
@@ -71,9 +63,7 @@ TerminalExtender::TerminalExtender(IPaylantraTerminal* terminal)
         log_.SetPathTemplate(ReadSetting(machineKey, L"LogPath", L""));
         log_.RollToToday();
 
-        RegKey collect(HKEY_LOCAL_MACHINE, kCollectKey, false, kRegReadAccess);
-        prevCollectNumber_ = collect[L"Number"].IntOr(0, kSource, __LINE__);
-        prevCollectTime_ = ScanUtc(collect[L"timestamp"].TextOr(L"", kSource, __LINE__));
+        collection_.ReadPreviousRecord();
 
         RegKey config(HKEY_LOCAL_MACHINE, kConfigKey, false, kRegReadAccess);
         StartDayTimer(UINT(ReadSetting(config, L"HeartBeat Timeout", 1000)));
@@ -147,8 +137,6 @@ void TerminalExtender::DayTick() {
     log_.Roll(today_);
 }
 
-bool TerminalExtender::CollectEnabled() const { return PluginOptions(kOptionsKey).Read(L"Collect Enabled", false); }
-
 STDMETHODIMP TerminalExtender::OnStart(IDispatch*) {
     return PAYLANTRA_METHOD(kSource, [&] {
         startRecord_ = ResetCounter(L"App");
@@ -177,13 +165,13 @@ void TerminalExtender::HandleEvent(const std::wstring& name) {
     } else if (EqualNoCase(name, L"Tallymark.OnCashClose")) {
         CloseCashSession();
     } else if (EqualNoCase(name, L"Tallymark.Collect.Init")) {
-        CollectionStep(CollectionEvent::Init);
+        collection_.Open();
     } else if (EqualNoCase(name, L"Tallymark.Collect.Done")) {
-        CollectionStep(CollectionEvent::Done);
+        collection_.Done();
     } else if (EqualNoCase(name, L"Tallymark.Collect.Close")) {
-        CollectionStep(CollectionEvent::Close);
+        collection_.RequestClose(false);
     } else if (EqualNoCase(name, L"Tallymark.Collect.Cancel")) {
-        CollectionStep(CollectionEvent::Cancel);
+        collection_.RequestClose(true);
     } else if (EqualNoCase(name, L"Tallymark.ZReport.Ready")) {
         log_.Write(LogEvent::ZReportReady, std::wstring(L"готовность к печати Z-отчёта"));
     } else if (EqualNoCase(name, L"Tallymark.ZReport.Done")) {
@@ -239,8 +227,8 @@ STDMETHODIMP TerminalExtender::OnTerminalFailure(IDispatch*, BSTR name, long set
         bool present = it != failures_.end() && *it == failure;
         if (set && !present) failures_.insert(it, failure);
         if (!set && present) failures_.erase(it);
-        if (collectionOpen_ && (before != 0 || !failures_.empty())) {
-            CollectionStep(CollectionEvent::TerminalFailures);
+        if (collection_.IsOpen() && (before != 0 || !failures_.empty())) {
+            collection_.ReportFailures(failures_);
             terminal_.SetPropertyBool("Tallymark.Print.Failure",
                                       std::binary_search(failures_.begin(), failures_.end(), keystringW(L"Printer")));
         }
@@ -250,17 +238,11 @@ STDMETHODIMP TerminalExtender::OnTerminalFailure(IDispatch*, BSTR name, long set
 STDMETHODIMP TerminalExtender::OnStackerRemoved(IDispatch* session) {
     return PAYLANTRA_METHOD(kSource, [&] {
         log_.Write(LogEvent::StackerDisposed, std::wstring(L"стекер удалён"));
-        if (!CollectEnabled()) return;
+        if (!Collection::Enabled()) return;
         co<IPaylantraSession> host(session);
         if (host) host->SetProperty(CoString(kCollectRequest), nullptr);
         RaiseAlert(L"NoStacker", nullptr);
-        stackerRemoved_ = true;
-        if (collectionOpen_) {
-            PublishStackerState();
-        } else if (PluginOptions(kOptionsKey).Read(L"Collect AutoNavigate", true)) {
-            collectionDone_ = collectionCancelled_ = closeRequested_ = false;
-            terminal_.Navigate(L"Paylantra:collect");
-        }
+        collection_.OnStackerRemoved();
     });
 }
 
@@ -268,10 +250,8 @@ STDMETHODIMP TerminalExtender::OnStackerInstalled(IDispatch*) {
     return PAYLANTRA_METHOD(kSource, [&] {
         log_.Write(LogEvent::StackerInstalled, std::wstring(L"стекер установлен"));
         ReportWithReset(ReportSteps::Stacker);
-        if (!CollectEnabled()) return;
-        stackerRemoved_ = false;
-        PublishStackerState();
-        CollectionStep(CollectionEvent::TryFinish);
+        if (!Collection::Enabled()) return;
+        collection_.OnStackerInstalled();
     });
 }
 
@@ -327,9 +307,6 @@ void TerminalExtender::RaiseAlert(const wchar_t* alert, const ResetInfo* dates) 
     if (dates) params = ReportParams(*dates);
     alerts_.RaiseEventAlert(alert, &params);
 }
-
-// The collection workflow arrives with its own side.
-void TerminalExtender::CollectionStep(CollectionEvent) {}
 
 IPaylantraTerminalExtender2* CreateTerminalExtender(IPaylantraTerminal* terminal) { return new TerminalExtender(terminal); }
 

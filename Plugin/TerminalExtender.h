@@ -38,9 +38,6 @@ namespace ReportSteps {
 extern const ReportStep Exit, Stacker, NextDay, ZReport, Payment, SessionFinish, Collect;
 }
 
-// What the collection workflow is asked to do from the terminal side.
-enum class CollectionEvent { Init, Done, Close, Cancel, PublishStackerState, TryFinish, TerminalFailures };
-
 class TerminalExtender : public PaylantraObject2<IPaylantraTerminalExtender2> {
 public:
     explicit TerminalExtender(IPaylantraTerminal* terminal);
@@ -77,11 +74,12 @@ public:
     void WriteReport(const ReportStep& step, uint32_t number, const TextParams& params);
     // The limit check at the end of a collection: the current values, no counter reset.
     void CheckLimitsAtCollectionEnd() { counters_.CheckLimitsWithCurrent(); }
-    void PublishStackerState() { collection_.PublishStackerState(stackerRemoved_); }
+    void PublishStackerState() { collection_.PublishStackerState(); }
     // Reports the framework exception being handled as a collection error; true when handled.
     bool ReportCollectionException() { return collection_.ReportException(); }
     // The moment the open collection was carried out; empty at all other times.
-    RealTime CollectionTime() const { return collectTime_; }
+    RealTime CollectionTime() const { return collection_.Time(); }
+    const Collection& CollectionState() const { return collection_; }
     Alerts& AlertSender() { return alerts_; }
     PrintTexts& Printing() { return printTexts_; }
 
@@ -92,15 +90,10 @@ public:
     const CounterValues& PublishedValues() const { return counters_.Published(); }
     RealTime Today() const { return today_; }
     bool CashSessionOpen() const { return cashSessionOpen_; }
-    bool StackerRemoved() const { return stackerRemoved_; }
+    bool StackerRemoved() const { return collection_.StackerRemoved(); }
     const std::vector<keystringW>& Failures() const { return failures_; }
     const ResetInfo& StartRecord() const { return startRecord_; }
     const ResetInfo& PaymentRecord() const { return paymentRecord_; }
-    uint32_t PrevCollectNumber() const { return prevCollectNumber_; }
-    RealTime PrevCollectTime() const { return prevCollectTime_; }
-
-protected:
-
 private:
     struct DayTimer;
 
@@ -110,12 +103,9 @@ private:
     void StartDayTimer(UINT period);
     void StopDayTimer();
     static void CALLBACK DayTimerProc(HWND, UINT, UINT_PTR, DWORD) noexcept;
-    bool CollectEnabled() const;
 
-    // Steps that later parts of the terminal side fill in.
     void ReportWithReset(const ReportStep& step);  // resets first when the row says so
     void RaiseAlert(const wchar_t* alert, const ResetInfo* dates);
-    void CollectionStep(CollectionEvent event);
 
     PLXDK::Paylantra::PLClient terminal_;
     RegKey debugKey_;
@@ -125,23 +115,12 @@ private:
     PrintTexts printTexts_{terminal_};
     Reports reports_{log_, printTexts_};
     Limits limits_{terminal_, alerts_};
-    Collection collection_{terminal_, log_, printTexts_};
+    Collection collection_{*this, terminal_, log_, printTexts_};
     std::atomic<DayTimer*> timer_{nullptr};
     RealTime today_;
     std::wstring dayChangeFailure_;  // the last failure logged, until a change succeeds
     std::vector<keystringW> failures_;
     bool cashSessionOpen_ = false;
-    bool stackerRemoved_ = false;
-    bool collectionOpen_ = false;
-    bool collectionDone_ = false;
-    bool collectionCancelled_ = false;
-    bool closeRequested_ = false;
-    uint32_t collectNumber_ = 0;
-    uint32_t expectedBills_ = 0;
-    RealTime collectTime_;
-    uint32_t prevCollectNumber_ = 0;
-    RealTime prevCollectTime_;
-    bool resetAtCollection_ = false;
     ResetInfo startRecord_;
     ResetInfo paymentRecord_;
 };
