@@ -3,10 +3,9 @@
 #include "Framework/Paths.h"
 #include "Framework/Text.h"
 
-std::string ShortenForLog(const std::string& text, size_t limit) {
+std::string ShortenForLog(const std::string& text, size_t limit, UINT codePage) {
     if (text.empty() || text.size() < limit) return text;
-    static const std::string bytes = Narrow(L" байт]\r\n");
-    return "[" + std::to_string(text.size()) + bytes + text.substr(0, limit) + "\r\n...";
+    return "[" + std::to_string(text.size()) + Narrow(L" байт]\r\n", codePage) + text.substr(0, limit) + "\r\n...";
 }
 
 std::string DatedLogPath(const std::string& path, RealTime day) {

@@ -23,8 +23,9 @@ std::string ReadFileBytes(const std::string& path);
 std::wstring LoadFile(const std::string& path);
 std::wstring DecodeText(const std::string& bytes);
 
-// A text longer than `limit` bytes becomes "[N байт]\r\n", its first `limit` bytes and "\r\n...".
-std::string ShortenForLog(const std::string& text, size_t limit);
+// A text longer than `limit` bytes becomes "[N байт]\r\n", its first `limit` bytes and "\r\n...";
+// the marker is written in the text's code page.
+std::string ShortenForLog(const std::string& text, size_t limit, UINT codePage = CP_ACP);
 
 // The first "*" of the path replaced by "(yyyy-mm-dd)" of the day.
 std::string DatedLogPath(const std::string& path, RealTime day);

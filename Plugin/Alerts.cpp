@@ -15,7 +15,10 @@ constexpr size_t kLogTextLimit = 256;
 
 std::wstring AlertKeyPath(const std::wstring& alert) { return std::wstring(kAlertsKey) + L"\\" + alert; }
 
-std::string Quoted(const std::wstring& text) { return "\"" + ShortenForLog(Narrow(text), kLogTextLimit) + "\""; }
+// Log records are Windows-1251 text, shortened by their bytes.
+std::string Quoted(const std::wstring& text) {
+    return "\"" + ShortenForLog(Narrow1251(text), kLogTextLimit, kTextCodePage) + "\"";
+}
 
 bool Disabled(const RegKey& key) { return ReadSetting(key, L"Disabled", 0) != 0; }
 
@@ -54,7 +57,7 @@ bool Alerts::RaiseOrClearAlert(const std::wstring& alert, bool set, bool force, 
     if (!force && alerted) return true;
     if (Disabled(user) || Disabled(machine)) return alerted;
     try {
-        if (RegKey email(machine.Handle(), L"email", false, kRegReadAccess); email) SendMail(alert, machine, params);
+        if (RegKey email(machine.Handle(), L"email", false, kRegReadAccess); email) SendMail(alert, machine, email, params);
         user[L"alerted"] = FormatDateTime(RealTime::NowUTC(), 0);
     } catch (...) {
         HandleJobError(log_, LogEvent::AlertError, kDebugAlertKey,
@@ -64,9 +67,8 @@ bool Alerts::RaiseOrClearAlert(const std::wstring& alert, bool set, bool force, 
     return user[L"alerted"].Valid();
 }
 
-void Alerts::SendMail(const std::wstring& alert, const RegKey& machine, const TextParams* params) {
-    log_.Write(LogEvent::AlertMail, Narrow(L"отправляется уведомление ") + Quoted(alert));
-    RegKey email(machine.Handle(), L"email", false, kRegReadAccess);
+void Alerts::SendMail(const std::wstring& alert, const RegKey& machine, const RegKey& email, const TextParams* params) {
+    log_.Write(LogEvent::AlertMail, Narrow1251(L"отправляется уведомление ") + Quoted(alert));
     PLSession env = terminal_.GetEnvironmentSession();
     env.SetProperty("Tallymark.Alert.Name", alert);
     env.SetProperty("Tallymark.Alert.Description", ReadSetting(machine, L"Description", alert));
@@ -92,7 +94,7 @@ void Alerts::SendMail(const std::wstring& alert, const RegKey& machine, const Te
     env.SetProperty("Email.Text", text);
     env.InvokeEvent("Email.SendMail");
     log_.Write(LogEvent::AlertDone,
-               Narrow(L"уведомление отправлено") + (to.empty() ? std::string() : Narrow(L" по адресу ") + Quoted(to)));
+               Narrow1251(L"уведомление отправлено") + (to.empty() ? std::string() : Narrow1251(L" по адресу ") + Quoted(to)));
 }
 
 }  // namespace Plugin

@@ -23,7 +23,7 @@ public:
     static bool IsEventEnabled(const std::wstring& event);
 
 private:
-    void SendMail(const std::wstring& alert, const RegKey& machine, const TextParams* params);
+    void SendMail(const std::wstring& alert, const RegKey& machine, const RegKey& email, const TextParams* params);
 
     PLXDK::Paylantra::PLClient& terminal_;
     OperationLog& log_;

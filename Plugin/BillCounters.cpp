@@ -260,8 +260,8 @@ void BillCounters::PublishAll(CounterValues& values) const {
 }
 
 void BillCounters::Refresh() {
-    CounterValues fresh;
-    PublishAll(fresh);
+    PublishAll(current_ = CounterValues());
+    CounterValues fresh = current_;
     for (const auto& [name, value] : snapshotValues_) fresh[name] = value;
     published_ = std::move(fresh);
     resets_.clear();
@@ -281,14 +281,10 @@ void BillCounters::CountBill(uint32_t denomination, const std::wstring& currency
         DWORD count = key[valueName].IntOr(0, kSource, __LINE__);
         counts.emplace_back(std::move(key), count + 1);
     }
-    CounterValues scratch;
-    for (size_t i = 0; i < names_.size(); ++i) {
-        counts[i].first[valueName] = counts[i].second;
-        PublishCounter(scratch, names_[i].str(), CounterStore::Load(names_[i].str()));
-    }
+    for (auto& [key, count] : counts) key[valueName] = count;
     Refresh();
     log_.Write(LogEvent::CashAccept, CashAcceptText(denomination, currency, CounterStore::Load(L"Collect")));
-    if (limitCheck_) limitCheck_(scratch, std::wstring());
+    if (limitCheck_) limitCheck_(current_, std::wstring());
 }
 
 void BillCounters::ReportSessionEnd(const BillSet& tally, bool cashSessionOpen) {
@@ -327,10 +323,9 @@ ResetInfo BillCounters::Reset(const std::wstring& counter) {
     return current;
 }
 
-void BillCounters::CheckLimitsWithCurrent() {
-    CounterValues values;
-    PublishAll(values);
-    if (limitCheck_) limitCheck_(values, std::wstring());
+void BillCounters::RefreshAndCheckLimits() {
+    Refresh();
+    if (limitCheck_) limitCheck_(current_, std::wstring());
 }
 
 }  // namespace Plugin

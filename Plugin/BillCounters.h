@@ -99,7 +99,8 @@ public:
     void ReportSessionEnd(const BillSet& tally, bool cashSessionOpen);
     // Clears the counter and numbers the reset; the caller refreshes afterwards.
     ResetInfo Reset(const std::wstring& counter);
-    void CheckLimitsWithCurrent();
+    // Refreshes, then checks the limits against the counters' own values (no snapshot).
+    void RefreshAndCheckLimits();
 
     const CounterValues& Published() const { return published_; }
     const ResetInfoMap& Resets() const { return resets_; }
@@ -110,6 +111,7 @@ private:
     OperationLog& log_;
     LimitCheck limitCheck_;
     std::vector<keystringW> names_;
+    CounterValues current_;  // the counters as stored, before the snapshot overrides them
     CounterValues published_;
     ResetInfoMap resets_;
     CounterValues snapshotValues_;

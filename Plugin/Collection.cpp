@@ -224,7 +224,6 @@ void Collection::Finish() {
     owner_.Counters().SnapshotResets().clear();
     Attempt(failure, [&] {
         owner_.CheckLimitsAtCollectionEnd();
-        owner_.RefreshPublishedValues();
     });
     if (completed) {
         prevNumber_ = number_;

@@ -45,11 +45,8 @@ public:
 
     static bool Enabled();
     bool IsOpen() const { return open_; }
-    bool IsDone() const { return done_; }
     bool StackerRemoved() const { return stackerRemoved_; }
     uint32_t Number() const { return number_; }
-    uint32_t PrevNumber() const { return prevNumber_; }
-    RealTime PrevTime() const { return prevTime_; }
     // When the open collection was carried out; empty at all other times.
     RealTime Time() const { return time_; }
 

@@ -148,8 +148,7 @@ STDMETHODIMP TerminalExtender::OnStart(IDispatch*) {
 STDMETHODIMP TerminalExtender::OnExit(IDispatch*) {
     return PAYLANTRA_METHOD(kSource, [&] {
         ReportPeriod(ReportSteps::Exit, startRecord_);
-        counters_.Refresh();
-        counters_.CheckLimitsWithCurrent();
+        counters_.RefreshAndCheckLimits();
     });
 }
 

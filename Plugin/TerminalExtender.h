@@ -72,8 +72,8 @@ public:
     void ReportPeriod(const ReportStep& step, const ResetInfo& info);
     // Only the file of a period's report, for a period that sends its alert itself (a collection).
     void WriteReport(const ReportStep& step, uint32_t number, const TextParams& params);
-    // The limit check at the end of a collection: the current values, no counter reset.
-    void CheckLimitsAtCollectionEnd() { counters_.CheckLimitsWithCurrent(); }
+    // The end of a collection: fresh published values, then the limits against the stored counts.
+    void CheckLimitsAtCollectionEnd() { counters_.RefreshAndCheckLimits(); }
     void PublishStackerState() { collection_.PublishStackerState(); }
     // Reports the framework exception being handled as a collection error; true when handled.
     bool ReportCollectionException() { return collection_.ReportException(); }
