@@ -100,12 +100,6 @@ std::wstring SubstituteCurrency(const std::wstring& text) {
     return ReplaceEntries(text, {{L"[*]", CurrencyCode()}, {L"(*)", CurrencySuffix()}});
 }
 
-std::string SubstituteCurrency(const std::string& text) { return Narrow(SubstituteCurrency(Widen(text))); }
-
-std::wstring HelpFilePath() {
-    std::wstring folder = GetParentPath(ModuleFileNameW(g_module));
-    return folder.empty() ? L"Tallymark.chm" : folder + L"\\Tallymark.chm";
-}
 
 }  // namespace Plugin
 

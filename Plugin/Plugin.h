@@ -28,8 +28,5 @@ std::wstring CurrencyCode();
 std::wstring CurrencySuffix();
 // Replaces "[*]" by the currency code and "(*)" by the currency suffix, both read afresh.
 std::wstring SubstituteCurrency(const std::wstring& text);
-std::string SubstituteCurrency(const std::string& text);
-// The help file beside the module: <module folder>\Tallymark.chm.
-std::wstring HelpFilePath();
 
 }  // namespace Plugin
