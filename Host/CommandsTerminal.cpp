@@ -80,9 +80,11 @@ void AddTerminalCommands(CommandTable& commands) {
                  L"name, plain C convention, a null pointer and a zero flag); the answer is kept for `expect install`",
                  [](Scenario& scenario, Line&) { scenario.Install(); });
     commands.Add(L"start",
-                 L"creates the plugin object, `Attach`, then `OnStart` to every terminal extender; the object comes "
-                 L"through COM (`CoCreateInstance`, so through `InProcServer32`) with the class ID of the plugin key's "
-                 L"\"CLSID\" value once an installation wrote one, else straight from the DLL, loaded if needed",
+                 L"creates the plugin object, `Attach`, then `OnStart` to every terminal extender. Once an installation "
+                 L"wrote the plugin key's \"CLSID\", the object is made with that class ID through `CoCreateInstance`; "
+                 L"with `--fresh`, whose scratch classes root Wine's COM does not read, the simulator follows the "
+                 L"class's `InProcServer32` itself (that file, `DllGetClassObject`, `CreateInstance`). Before an "
+                 L"installation it comes straight from the DLL, loaded if needed",
                  [](Scenario& scenario, Line&) { scenario.Start(); });
     commands.Add(L"exit", L"`OnExit` to every terminal extender, then releases extenders and plugin objects",
                  [](Scenario& scenario, Line&) {

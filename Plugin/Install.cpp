@@ -47,7 +47,7 @@ std::wstring Braced(REFCLSID clsid) {
     return text;
 }
 
-void RegisterClass(REFCLSID clsid, const std::wstring& module, const wchar_t* hostKey) {
+void RegisterCoclass(REFCLSID clsid, const std::wstring& module, const wchar_t* hostKey) {
     RegKey classKey = OpenForWriting(HKEY_CLASSES_ROOT, L"CLSID\\" + Braced(clsid));
     classKey[L""] = kDescription;
     RegKey server = OpenForWriting(classKey.Handle(), L"InProcServer32");
@@ -143,8 +143,8 @@ constexpr Setting kAlertEvents[] = {
 void Install() {
     const Paths paths = ComputePaths();
 
-    RegisterClass(CLSID_Plugin, paths.module, kPluginKey);
-    RegisterClass(CLSID_ControlPlugin, paths.module, kControlPluginKey);
+    RegisterCoclass(CLSID_Plugin, paths.module, kPluginKey);
+    RegisterCoclass(CLSID_ControlPlugin, paths.module, kControlPluginKey);
     OpenForWriting(HKEY_LOCAL_MACHINE, kHostURLKey)[L"collect"] = paths.collectPage;
 
     RegKey machine = OpenForWriting(HKEY_LOCAL_MACHINE, kPluginKey);
