@@ -83,6 +83,16 @@ static bool NotFound(LONG code) { return code == ERROR_FILE_NOT_FOUND || code ==
 
 LONG RegKey::Value::Query(DWORD& type, std::vector<BYTE>& data) const {
     if (!key_) return openError_ == ERROR_SUCCESS || NotFound(openError_) ? ERROR_FILE_NOT_FOUND : openError_;
+    // Most values are small: one call reads them, and only a larger one asks for its size first.
+    const DWORD kFirstTry = 256;
+    data.assign(kFirstTry + 2 * sizeof(wchar_t), 0);
+    DWORD firstSize = kFirstTry;
+    LONG first = RegQueryValueExW(key_, name_.c_str(), nullptr, &type, data.data(), &firstSize);
+    if (first == ERROR_SUCCESS) {
+        data.resize(firstSize);
+        return ERROR_SUCCESS;
+    }
+    if (first != ERROR_MORE_DATA) return NotFound(first) ? ERROR_FILE_NOT_FOUND : first;
     for (int attempt = 0; attempt < 4; ++attempt) {
         DWORD size = 0;
         LONG result = RegQueryValueExW(key_, name_.c_str(), nullptr, &type, nullptr, &size);

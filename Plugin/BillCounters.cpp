@@ -172,18 +172,32 @@ ResetInfo ReadResetInfo(const std::wstring& counter) {
 
 }  // namespace CounterStore
 
+namespace {
+
+std::wstring CounterPrefix(const std::wstring& counter) { return kPropertyPrefix + counter + L"."; }
+
+// The currency's totals; the base is returned for its denominations.
+std::wstring PublishCurrency(CounterValues& values, const std::wstring& prefix, const BillSet& bills, const std::wstring& currency) {
+    const std::wstring base = prefix + currency + L".";
+    values[base + L"All.Count"] = bills.CurrencyCount(currency);
+    values[base + L"All.Total"] = bills.CurrencyAmount(currency);
+    return base;
+}
+
+void PublishDenomination(CounterValues& values, const std::wstring& base, uint32_t denomination, uint32_t count) {
+    const std::wstring name = base + Decimal(denomination) + L".";
+    values[name + L"Count"] = count;
+    values[name + L"Total"] = count * denomination;
+}
+
+}  // namespace
+
 void PublishCounter(CounterValues& values, const std::wstring& counter, const BillSet& bills) {
-    const std::wstring prefix = kPropertyPrefix + counter + L".";
+    const std::wstring prefix = CounterPrefix(counter);
     values[prefix + L"All.All.Count"] = bills.TotalCount();
     for (const auto& [currency, denominations] : bills.Items()) {
-        const std::wstring base = prefix + currency.str() + L".";
-        values[base + L"All.Count"] = bills.CurrencyCount(currency.str());
-        values[base + L"All.Total"] = bills.CurrencyAmount(currency.str());
-        for (const auto& [denomination, count] : denominations) {
-            const std::wstring name = base + Decimal(denomination) + L".";
-            values[name + L"Count"] = count;
-            values[name + L"Total"] = count * denomination;
-        }
+        const std::wstring base = PublishCurrency(values, prefix, bills, currency.str());
+        for (const auto& [denomination, count] : denominations) PublishDenomination(values, base, denomination, count);
     }
 }
 
@@ -246,6 +260,30 @@ const BillSet& BillTypeTable() {
     return table;
 }
 
+StoreWatch::StoreWatch() : event_(CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
+
+StoreWatch::~StoreWatch() {
+    key_.Close();  // ends the watch before its event goes
+    if (event_) CloseHandle(event_);
+}
+
+bool StoreWatch::Arm() {
+    armed_ = false;
+    // Afresh each time: a key deleted and made again is a new key, which an old handle never sees.
+    key_ = RegKey(HKEY_LOCAL_MACHINE, kBillCountersKey, true, KEY_NOTIFY);
+    return Rearm();
+}
+
+bool StoreWatch::Rearm() {
+    armed_ = false;
+    if (!event_ || !key_ || !ResetEvent(event_)) return false;
+    armed_ = RegNotifyChangeKeyValue(key_.Handle(), TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, event_, TRUE) ==
+             ERROR_SUCCESS;
+    return armed_;
+}
+
+bool StoreWatch::Changed() const { return !armed_ || WaitForSingleObject(event_, 0) != WAIT_TIMEOUT; }
+
 BillCounters::BillCounters(OperationLog& log, LimitCheck limitCheck) : log_(log), limitCheck_(std::move(limitCheck)) {}
 
 void BillCounters::InsertCounterNames() {
@@ -260,31 +298,97 @@ void BillCounters::PublishAll(CounterValues& values) const {
 }
 
 void BillCounters::Refresh() {
-    PublishAll(current_ = CounterValues());
-    CounterValues fresh = current_;
+    storedValid_ = false;
+    // Watched before reading, so that a change made while reading shows at the next note.
+    const bool watching = watch_.Arm();
+    std::map<keystringW, BillSet> stored;
+    CounterValues current;
+    for (const keystringW& name : names_) {
+        BillSet bills = CounterStore::Load(name.str());
+        PublishCounter(current, name.str(), bills);
+        stored[name] = std::move(bills);
+    }
+    CounterValues fresh = current;
     for (const auto& [name, value] : snapshotValues_) fresh[name] = value;
+    ResetInfoMap resets;
+    for (const keystringW& name : names_) resets[name] = CounterStore::ReadResetInfo(name.str());
+    for (const auto& [name, info] : snapshotResets_) resets[name] = info;
+    stored_ = std::move(stored);
+    current_ = std::move(current);
     published_ = std::move(fresh);
-    resets_.clear();
-    for (const keystringW& name : names_) resets_[name] = CounterStore::ReadResetInfo(name.str());
-    for (const auto& [name, info] : snapshotResets_) resets_[name] = info;
+    resets_ = std::move(resets);
+    storedValid_ = watching;
+}
+
+std::exception_ptr BillCounters::Increment(uint32_t denomination, const std::wstring& currency, std::vector<bool>& counted) {
+    RegKey root(HKEY_LOCAL_MACHINE, kBillCountersKey, true, kRegWriteAccess);
+    if (!root) throw WindowsError(DWORD(root.LastError()), kSource, __LINE__);
+    const std::wstring valueName = Decimal(denomination);
+    std::exception_ptr failure;
+    counted.assign(names_.size(), false);
+    for (size_t i = 0; i < names_.size(); ++i) {
+        try {
+            RegKey key(root.Handle(), names_[i].str() + L"\\" + currency, true, kRegWriteAccess);
+            if (!key) throw WindowsError(DWORD(key.LastError()), kSource, __LINE__);
+            // A count that cannot be read is not taken for 0: that counter is left as it was.
+            RegKey::Value value = key[valueName];
+            value = value.IntOr(0, kSource, __LINE__) + 1;
+            counted[i] = true;
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    }
+    return failure;
+}
+
+void BillCounters::PublishCounted(uint32_t denomination, const std::wstring& currency, const std::vector<bool>& counted) {
+    storedValid_ = false;  // until done: a failure on the way leaves the next note a full refresh
+    CounterValues changes;
+    for (size_t i = 0; i < names_.size(); ++i) {
+        if (!counted[i]) continue;
+        const std::wstring& name = names_[i].str();
+        BillSet& bills = stored_[names_[i]];
+        auto held = bills.Items().find(keystringW(currency));
+        if (held == bills.Items().end()) {
+            // New to this counter: its key is named as the registry now spells it.
+            bills = CounterStore::Load(name);
+            PublishCounter(changes, name, bills);
+            continue;
+        }
+        // The value written is the one read plus 1, and that value alone changed.
+        const std::wstring spelling = held->first.str();
+        bills.Add(spelling, denomination, 1);
+        const std::wstring prefix = CounterPrefix(name);
+        changes[prefix + L"All.All.Count"] = bills.TotalCount();
+        PublishDenomination(changes, PublishCurrency(changes, prefix, bills, spelling), denomination,
+                            bills.DenominationCount(spelling, denomination));
+    }
+    for (const auto& [name, value] : changes) {
+        current_[name] = value;
+        if (snapshotValues_.find(name) == snapshotValues_.end()) published_[name] = value;
+    }
+    storedValid_ = true;
 }
 
 void BillCounters::CountBill(uint32_t denomination, const std::wstring& currency) {
     CheckBill(denomination, currency);
-    RegKey root(HKEY_LOCAL_MACHINE, kBillCountersKey, true, kRegWriteAccess);
-    const std::wstring valueName = Decimal(denomination);
-    // Every count is read before any is written: a failed read leaves all counters as they were.
-    std::vector<std::pair<RegKey, DWORD>> counts;
-    for (const keystringW& name : names_) {
-        RegKey key(root.Handle(), name.str() + L"\\" + currency, true, kRegWriteAccess);
-        if (!key) throw WindowsError(DWORD(key.LastError()), kSource, __LINE__);
-        DWORD count = key[valueName].IntOr(0, kSource, __LINE__);
-        counts.emplace_back(std::move(key), count + 1);
+    // Asked before writing: the note's own writes are known without reading them back.
+    const bool unchanged = storedValid_ && !watch_.Changed();
+    std::vector<bool> counted;
+    std::exception_ptr failure = Increment(denomination, currency, counted);
+    try {
+        if (unchanged && watch_.Rearm())
+            PublishCounted(denomination, currency, counted);
+        else
+            Refresh();
+        auto collect = stored_.find(keystringW(L"Collect"));
+        log_.Write(LogEvent::CashAccept, CashAcceptText(denomination, currency,
+                                                        collect != stored_.end() ? collect->second : CounterStore::Load(L"Collect")));
+        if (limitCheck_) limitCheck_(current_, std::wstring());
+    } catch (...) {
+        if (!failure) throw;  // the counting failure is the one to report
     }
-    for (auto& [key, count] : counts) key[valueName] = count;
-    Refresh();
-    log_.Write(LogEvent::CashAccept, CashAcceptText(denomination, currency, CounterStore::Load(L"Collect")));
-    if (limitCheck_) limitCheck_(current_, std::wstring());
+    if (failure) std::rethrow_exception(failure);
 }
 
 void BillCounters::ReportSessionEnd(const BillSet& tally, bool cashSessionOpen) {
@@ -292,6 +396,7 @@ void BillCounters::ReportSessionEnd(const BillSet& tally, bool cashSessionOpen) 
 }
 
 ResetInfo BillCounters::Reset(const std::wstring& counter) {
+    storedValid_ = false;
     BillSet zeroed = CounterStore::Load(counter);
     zeroed.Zero();
     ResetInfo before = CounterStore::ReadResetInfo(counter);

@@ -2,9 +2,11 @@
 // values and the log lines of cash acceptance.
 #pragma once
 #include "Framework/RealTime.h"
+#include "Framework/Registry.h"
 #include "Framework/Text.h"
 #include "Plugin/PLLog.h"
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <string>
@@ -81,6 +83,25 @@ std::string ResetDescription(const ResetInfo& current, const ResetInfo& before);
 BillSet ReadBillTypeTable(const std::wstring& currency);
 const BillSet& BillTypeTable();  // process-wide, read once
 
+// Whether anything below the counters' registry key changed since the watch was armed. A watch
+// that could not be armed reports a change every time.
+class StoreWatch {
+public:
+    StoreWatch();
+    ~StoreWatch();
+    StoreWatch(const StoreWatch&) = delete;
+    StoreWatch& operator=(const StoreWatch&) = delete;
+
+    bool Arm();    // opens the key afresh (creating it) and watches it; false when it cannot
+    bool Rearm();  // watches the same key again after this process wrote below it
+    bool Changed() const;
+
+private:
+    RegKey key_;
+    HANDLE event_ = nullptr;
+    bool armed_ = false;
+};
+
 // The counters as the terminal extender keeps them: the published values, the reset records and
 // the collection snapshot that overrides both while a collection is open.
 class BillCounters {
@@ -95,6 +116,8 @@ public:
     void PublishAll(CounterValues& values) const;
     void Refresh();
     // An accepted note goes into every counter, then the published values, the log and the limits.
+    // A counter that cannot take it keeps the note from no other; the first such failure is raised
+    // once the rest is done.
     void CountBill(uint32_t denomination, const std::wstring& currency);
     void ReportSessionEnd(const BillSet& tally, bool cashSessionOpen);
     // Clears the counter and numbers the reset; the caller refreshes afterwards.
@@ -104,13 +127,25 @@ public:
 
     const CounterValues& Published() const { return published_; }
     const ResetInfoMap& Resets() const { return resets_; }
-    CounterValues& SnapshotValues() { return snapshotValues_; }
-    ResetInfoMap& SnapshotResets() { return snapshotResets_; }
+    // Whoever changes the snapshot refreshes afterwards; until then every note refreshes in full.
+    CounterValues& SnapshotValues() { storedValid_ = false; return snapshotValues_; }
+    ResetInfoMap& SnapshotResets() { storedValid_ = false; return snapshotResets_; }
 
 private:
+    // Adds the note to each counter; `counted` tells which took it. The first failure, if any.
+    std::exception_ptr Increment(uint32_t denomination, const std::wstring& currency, std::vector<bool>& counted);
+    // Brings the kept counters and values up to date with the counters that took the note, without
+    // reading back what this process just wrote.
+    void PublishCounted(uint32_t denomination, const std::wstring& currency, const std::vector<bool>& counted);
+
     OperationLog& log_;
     LimitCheck limitCheck_;
     std::vector<keystringW> names_;
+    // Each counter as stored, and the watch that says whether it still is. Valid from a refresh
+    // until anything but a note's count writes below the counters' key.
+    std::map<keystringW, BillSet> stored_;
+    StoreWatch watch_;
+    bool storedValid_ = false;
     CounterValues current_;  // the counters as stored, before the snapshot overrides them
     CounterValues published_;
     ResetInfoMap resets_;

@@ -2,6 +2,7 @@
 #include "Plugin/Config.h"
 #include "Framework/Exceptions.h"
 #include "Framework/Registry.h"
+#include "Host/RegistryCalls.h"
 #include "tests/RegistryFixture.h"
 #include "tests/HeldClock.h"
 #include "tests/TestFiles.h"
@@ -177,22 +178,110 @@ TEST_F(CounterTest, PreviousResetWithATimeButNoNumberShowsOnlyTheTime) {
                                     Narrow(FormatDateTime(earlier, 2)) + ")");
 }
 
-// A count that cannot be read is not taken for 0: the note fails and no counter moves.
-TEST_F(CounterTest, ACountThatCannotBeReadFailsAndWritesNothing) {
+// A count that cannot be read is not taken for 0: that counter keeps its count, the others take the
+// note, and the failure is raised.
+TEST_F(CounterTest, ACountThatCannotBeReadLeavesThatCounterAndFails) {
     counters_.CountBill(100, L"RUB");
-    checks_.clear();
     {
         DeniedKey denied(HKEY_LOCAL_MACHINE, CounterKey(L"Stacker") + L"\\RUB");
         EXPECT_THROW(counters_.CountBill(100, L"RUB"), WindowsError);
+        checks_.clear();
         EXPECT_THROW(counters_.Reset(L"Stacker"), WindowsError);
+        EXPECT_TRUE(checks_.empty());
     }
     for (const keystringW& name : CounterNames()) {
         RegKey key(HKEY_LOCAL_MACHINE, CounterKey(name.str()) + L"\\RUB", false, kRegReadAccess);
-        EXPECT_EQ(key[L"100"].Int(), std::optional<DWORD>(1)) << Narrow(name.str());
+        EXPECT_EQ(key[L"100"].Int(), std::optional<DWORD>(name == L"Stacker" ? 1 : 2)) << Narrow(name.str());
     }
     EXPECT_EQ(RegKey(HKEY_LOCAL_MACHINE, CounterKey(L"Stacker"), false, kRegReadAccess)[L"Reset Number"].Int(), std::nullopt);
-    EXPECT_TRUE(checks_.empty());
-    EXPECT_EQ(Records().size(), 2u);
+}
+
+// The registry fails one call of a note's counting, injected from outside through this program's
+// imports: the counters that could take the note have it once, the one that could not is as it
+// was, the record and the limit check still come, and the failure is raised.
+TEST_F(CounterTest, ARegistryFailureMidNoteKeepsTheNoteFromNoOtherCounter) {
+    Host::RegistryCalls::Redirect(GetModuleHandleW(nullptr));
+    struct Case {
+        Host::RegCall kind;
+        unsigned nth;
+        const wchar_t* missed;  // the counter left without the note; null: all of them
+    };
+    // Counting makes the root key, then per counter in order a create, a read and a write.
+    const Case cases[] = {{Host::RegCall::Create, 1, nullptr},     {Host::RegCall::Create, 2, L"App"},
+                          {Host::RegCall::Create, 9, L"ZReport"},  {Host::RegCall::Query, 1, L"App"},
+                          {Host::RegCall::Set, 3, L"Payment"},      {Host::RegCall::Set, 8, L"ZReport"}};
+    std::map<std::wstring, DWORD> counts;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(Host::RegistryCalls::Name(c.kind)) + " " + std::to_string(c.nth));
+        counters_.Refresh();
+        counters_.CountBill(100, L"RUB");
+        for (const keystringW& name : CounterNames()) ++counts[name.str()];
+        checks_.clear();
+        const size_t records = Records().size();
+
+        Host::RegistryCalls::FailAt(c.kind, c.nth, ERROR_ACCESS_DENIED);
+        EXPECT_THROW(counters_.CountBill(100, L"RUB"), WindowsError);
+        EXPECT_TRUE(Host::RegistryCalls::FailureHit());
+        Host::RegistryCalls::ClearFailure();
+        for (const keystringW& name : CounterNames())
+            if (c.missed && name != c.missed) ++counts[name.str()];
+
+        for (const keystringW& name : CounterNames()) {
+            RegKey key(HKEY_LOCAL_MACHINE, CounterKey(name.str()) + L"\\RUB", false, kRegReadAccess);
+            EXPECT_EQ(key[L"100"].Int(), std::optional<DWORD>(counts[name.str()])) << Narrow(name.str());
+            EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter." + name.str() + L".RUB.100.Count"), counts[name.str()])
+                << Narrow(name.str());
+        }
+        if (!c.missed) {
+            EXPECT_EQ(Records().size(), records);
+            EXPECT_TRUE(checks_.empty());
+            continue;
+        }
+        ASSERT_EQ(Records().size(), records + 1);
+        EXPECT_EQ(Records().back(), "6\tCASH.ACCEPT\t;" + CashAcceptText(100, L"RUB", CounterStore::Load(L"Collect")));
+        ASSERT_EQ(checks_.size(), 1u);
+        EXPECT_EQ(checks_[0].values.at(L"Tallymark.BillCounter.Terminal.RUB.100.Count"), counts[L"Terminal"]);
+    }
+}
+
+// Published values, reset records, the record's stacker and the limit check's values after each
+// note are what a full read of the registry makes of it, spelling included; so is what another
+// program wrote between two notes.
+TEST_F(CounterTest, CountingPublishesWhatAFullReadOfTheRegistryWould) {
+    // What a note does not read back as it writes: another spelling of a denomination, a value of
+    // another type under the note's name, an empty currency key spelled otherwise than the note.
+    RegKey rub(HKEY_LOCAL_MACHINE, CounterKey(L"Collect") + L"\\RUB", true, kRegWriteAccess);
+    rub[L"0100"] = DWORD(2);
+    rub[L"200"] = std::wstring(L"5");
+    RegKey(HKEY_LOCAL_MACHINE, CounterKey(L"Today") + L"\\rub", true, kRegWriteAccess);
+    counters_.Refresh();
+    const auto spelled = [](const CounterValues& values) {
+        std::vector<std::pair<std::wstring, uint32_t>> list;
+        for (const auto& [name, value] : values) list.emplace_back(name.str(), value);
+        return list;
+    };
+    const std::pair<uint32_t, const wchar_t*> notes[] = {{100, L"RUB"}, {200, L"RUB"}, {100, L"rub"}, {5, L"USD"},
+                                                         {100, L"RUB"}, {50, L"usd"}, {5, L"USD"}};
+    int step = 0;
+    for (const auto& [denomination, currency] : notes) {
+        SCOPED_TRACE(step);
+        if (step == 3) RegKey(HKEY_LOCAL_MACHINE, CounterKey(L"Stacker") + L"\\RUB", true, kRegWriteAccess)[L"500"] = DWORD(4);
+        if (step == 5) RegKey(HKEY_LOCAL_MACHINE, CounterKey(L"Today"), true, kRegWriteAccess)[L"Reset Number"] = DWORD(9);
+        ++step;
+        counters_.CountBill(denomination, currency);
+        OperationLog quiet;
+        BillCounters fresh(quiet, nullptr);
+        fresh.InsertCounterNames();
+        fresh.Refresh();
+        EXPECT_EQ(spelled(counters_.Published()), spelled(fresh.Published()));
+        EXPECT_EQ(spelled(checks_.back().values), spelled(fresh.Published()));
+        ASSERT_EQ(counters_.Resets().size(), fresh.Resets().size());
+        for (const auto& [name, info] : fresh.Resets()) EXPECT_EQ(counters_.Resets().at(name).number, info.number);
+        EXPECT_EQ(Records().back(), "6\tCASH.ACCEPT\t;" + CashAcceptText(denomination, currency, CounterStore::Load(L"Collect")));
+    }
+    EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Stacker.RUB.500.Count"), 4u);
+    EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Collect.RUB.100.Count"), 5u);
+    EXPECT_EQ(counters_.Resets().at(L"Today").number, 9u);
 }
 
 // Run under a time zone away from UTC (see tests/CMakeLists.txt): the stored reset times are UTC,
