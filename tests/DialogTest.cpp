@@ -1,6 +1,7 @@
 // The settings dialogs as real windows, driven through the simulator's dialog steps; the steps
 // themselves; and the pictures the simulator writes of windows.
 #include "Framework/DDialog.h"
+#include "Framework/Exceptions.h"
 #include "Framework/Registry.h"
 #include "Host/DialogPlayer.h"
 #include "Host/PluginHost.h"
@@ -201,6 +202,26 @@ TEST_F(Dialogs, LimitRefusedThenCancelledChangesNothing) {
     EXPECT_FALSE(limit.result);
     EXPECT_EQ(16u, limit.bits);
     EXPECT_EQ(10u, limit.count);
+}
+
+// ---- the framework's dialog -----------------------------------------------------------------------
+
+TEST_F(Dialogs, MissingTemplateRaisesAndAFailingHandlerIsShownNotUnwound) {
+    DDialog missing(GetModuleHandleW(nullptr), L"NoSuchTemplate", nullptr);
+    EXPECT_THROW(missing.Execute(), WindowsError);
+
+    struct Failing : DDialog {
+        Failing() : DDialog(GetModuleHandleW(nullptr), L"DlgStackerLimit", nullptr) {}
+        bool Command(WORD id, WORD code, HWND control) override {
+            if (id == 624) throw VelmorException(std::wstring(L"обработчик упал"));
+            return DDialog::Command(id, code, control);
+        }
+    } failing;
+    INT_PTR result = 0;
+    ASSERT_TRUE(Play({L"click 624", L"expect 624 checked", L"ok"}, [&] { result = failing.Execute(); })) << Transcript();
+    EXPECT_EQ(IDOK, result);
+    ASSERT_EQ(1u, Host::Boxes::All().size());
+    EXPECT_EQ(L"обработчик упал", Host::Boxes::All()[0].text);
 }
 
 // ---- the steps themselves ------------------------------------------------------------------------
