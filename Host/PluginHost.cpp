@@ -178,13 +178,17 @@ void RedirectClock(HMODULE module) {
     PatchImport(module, "GetSystemTimePreciseAsFileTime", reinterpret_cast<void*>(&HookGetSystemTimeAsFileTime));
 }
 
+void CaptureBoxes(HMODULE module) {
+    PatchImport(module, "MessageBoxW", reinterpret_cast<void*>(&HookMessageBoxW));
+    PatchImport(module, "MessageBoxA", reinterpret_cast<void*>(&HookMessageBoxA));
+}
+
 void PluginModule::Load(const std::wstring& path) {
     if (module_) return;
     HMODULE module = LoadLibraryW(path.c_str());
     if (!module) throw VelmorException(L"cannot load the plugin \"" + path + L"\" (error " + std::to_wstring(GetLastError()) + L")");
     RedirectClock(module);
-    PatchImport(module, "MessageBoxW", reinterpret_cast<void*>(&HookMessageBoxW));
-    PatchImport(module, "MessageBoxA", reinterpret_cast<void*>(&HookMessageBoxA));
+    CaptureBoxes(module);
     auto entry = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
     if (!entry) {
         FreeLibrary(module);

@@ -43,6 +43,8 @@ int PatchImport(HMODULE module, const char* name, void* replacement);
 // Puts the module's reading of the system clock under Clock: the one clock seam, for the plugin
 // and for tests that hold the plugin's code linked in.
 void RedirectClock(HMODULE module);
+// Puts the module's message boxes under Boxes: recorded and answered, never shown.
+void CaptureBoxes(HMODULE module);
 
 class PluginModule {
 public:

@@ -1,4 +1,5 @@
 #include "Host/Scenario.h"
+#include "Host/DialogPlayer.h"
 #include "Framework/Paths.h"
 #include "Framework/Registry.h"
 #include <algorithm>
@@ -251,6 +252,13 @@ const CommandTable& Commands() {
         AddTerminalCommands(commands);
         AddCashCommands(commands);
         AddSetupCommands(commands);
+        commands.Add(L"dialog STEP", L"queues a step (below) for the next modal dialog that the plugin opens",
+                     [](Scenario& scenario, Line& line) {
+                         std::wstring kind = line.Word();
+                         const Command* step = DialogSteps().Find(kind);
+                         if (!step) Fail(L"unknown dialog step \"" + kind + L"\"");
+                         step->run(scenario, line);
+                     });
         commands.Add(L"expect EXPECTATION", L"checks an expectation (below)", [](Scenario& scenario, Line& line) {
             std::wstring kind = line.Word();
             const Command* expectation = Expectations().Find(kind);
@@ -258,6 +266,15 @@ const CommandTable& Commands() {
             expectation->run(scenario, line);
         });
         return commands;
+    }();
+    return table;
+}
+
+const CommandTable& DialogSteps() {
+    static const CommandTable table = [] {
+        CommandTable steps;
+        AddDialogSteps(steps);
+        return steps;
     }();
     return table;
 }
@@ -273,6 +290,12 @@ const CommandTable& Expectations() {
 }
 
 namespace {
+
+constexpr wchar_t kDialogIntro[] =
+    L"Dialog steps run in order inside the next modal dialog that the plugin opens while a later command "
+    L"runs, one step a turn of the dialog's message loop; the steps left after one dialog closes go to the "
+    L"next. A step left over when that command ends, or a dialog open with no step left, fails the "
+    L"command's line, and the dialog is cancelled.";
 
 constexpr wchar_t kExpectationIntro[] =
     L"Expectations print `ok` or `FAIL file:line: expected ..., found ...`. Each box is matched by one "
@@ -305,14 +328,16 @@ std::wstring HelpList(const CommandTable& table, const wchar_t* prefix) {
 }  // namespace
 
 std::wstring MarkdownTables() {
-    return MarkdownTable(Commands(), L"command | what the host does", L"") + L"\n" + kExpectationIntro + L"\n\n" +
-           MarkdownTable(Expectations(), L"expectation | holds when", L"expect ");
+    return MarkdownTable(Commands(), L"command | what the host does", L"") + L"\n" + kDialogIntro + L"\n\n" +
+           MarkdownTable(DialogSteps(), L"dialog step | what the host does in the dialog", L"dialog ") + L"\n" +
+           kExpectationIntro + L"\n\n" + MarkdownTable(Expectations(), L"expectation | holds when", L"expect ");
 }
 
 std::wstring HelpText() {
     return L"A scenario is one command a line; # starts a comment line. A word with blanks is written in double\n"
            L"quotes, and inside quotes \\\\ may stand for \\. TEXT is the rest of the line.\n\nCommands:\n" +
-           HelpList(Commands(), L"") + L"\n" + kExpectationIntro + L"\n\nExpectations:\n" +
+           HelpList(Commands(), L"") + L"\n" + kDialogIntro + L"\n\nDialog steps:\n" + HelpList(DialogSteps(), L"dialog ") +
+           L"\n" + kExpectationIntro + L"\n\nExpectations:\n" +
            HelpList(Expectations(), L"expect ");
 }
 
@@ -402,7 +427,14 @@ bool Scenario::RunLine(const std::wstring& text, const std::wstring& file, int n
         const Command* command = Commands().Find(name);
         if (!command) Fail(L"unknown command \"" + name + L"\"");
         int before = failures_;
-        command->run(*this, line);
+        if (command->name == L"dialog") {
+            command->run(*this, line);
+        } else {
+            // Any command may make the plugin open a dialog: the queued steps are played in it.
+            DialogPlayer player(*this, line);
+            command->run(*this, line);
+            player.Finish();
+        }
         if (failures_ == before && !line.AtEnd()) Fail(L"unexpected text at the end: " + line.Rest());
         return failures_ == before;
     } catch (const ScenarioError& error) {

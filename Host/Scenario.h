@@ -5,6 +5,7 @@
 #pragma once
 #include "Host/HostObjects.h"
 #include "Host/PluginHost.h"
+#include <deque>
 #include <functional>
 #include <initializer_list>
 #include <optional>
@@ -57,8 +58,10 @@ private:
     std::vector<Command> all_;
 };
 
-// The two tables, in the order of the help text. Expectation usages leave out "expect".
+// The tables, in the order of the help text. Expectation usages leave out "expect", dialog step
+// usages leave out "dialog".
 const CommandTable& Commands();
+const CommandTable& DialogSteps();
 const CommandTable& Expectations();
 // The help of `TallySim --help`, and the same as the README's two Markdown tables.
 std::wstring HelpText();
@@ -70,6 +73,13 @@ void AddCashCommands(CommandTable& commands);        // Host/CommandsCash.cpp
 void AddSetupCommands(CommandTable& commands);       // Host/CommandsSetup.cpp
 void AddHostExpectations(CommandTable& expectations);  // Host/ExpectHost.cpp
 void AddLogExpectations(CommandTable& expectations);   // Host/ExpectLog.cpp
+void AddDialogSteps(CommandTable& steps);              // Host/CommandsDialog.cpp
+
+// A step queued by a `dialog` line, played in the next modal dialog (Host/DialogPlayer.h).
+struct DialogStep {
+    Line line;  // the line that queued it: its reports name that line
+    std::function<void(Scenario&, HWND dialog, Line& line)> run;
+};
 
 class Scenario {
 public:
@@ -107,6 +117,9 @@ public:
     struct Matched {
         std::set<size_t> boxes;
     } matched;
+
+    // The steps that `dialog` lines queued and no dialog has played yet.
+    std::deque<DialogStep> dialogSteps;
 
 private:
     // Loads the plugin module from `path` unless it is loaded; raises when another module is.
