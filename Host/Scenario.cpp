@@ -250,6 +250,7 @@ const CommandTable& Commands() {
         AddTerminalCommands(commands);
         AddCashCommands(commands);
         AddSetupCommands(commands);
+        AddFaultCommands(commands);
         commands.Add(L"expect EXPECTATION", L"checks an expectation (below)", [](Scenario& scenario, Line& line) {
             std::wstring kind = line.Word();
             const Command* expectation = Expectations().Find(kind);
@@ -266,6 +267,7 @@ const CommandTable& Expectations() {
         CommandTable expectations;
         AddHostExpectations(expectations);
         AddLogExpectations(expectations);
+        AddFaultExpectations(expectations);
         return expectations;
     }();
     return table;

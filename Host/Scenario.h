@@ -67,8 +67,10 @@ std::wstring MarkdownTables();
 void AddTerminalCommands(CommandTable& commands);    // Host/CommandsTerminal.cpp
 void AddCashCommands(CommandTable& commands);        // Host/CommandsCash.cpp
 void AddSetupCommands(CommandTable& commands);       // Host/CommandsSetup.cpp
+void AddFaultCommands(CommandTable& commands);       // Host/Faults.cpp
 void AddHostExpectations(CommandTable& expectations);  // Host/ExpectHost.cpp
 void AddLogExpectations(CommandTable& expectations);   // Host/ExpectLog.cpp
+void AddFaultExpectations(CommandTable& expectations); // Host/Faults.cpp
 
 class Scenario {
 public:
