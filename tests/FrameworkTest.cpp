@@ -300,6 +300,15 @@ TEST_F(RegistryTest, SubkeysEnumerateAndDeleteWithEverythingBelow) {
     EXPECT_THROW(reader[L"x"] = DWORD(1), WindowsError);  // read access only
 }
 
+// A key that cannot be listed must not read as one without subkeys: a counter would lose a currency.
+TEST_F(RegistryTest, SubkeysOfAKeyThatCannotBeListedRaise) {
+    RegKey(HKEY_LOCAL_MACHINE, L"Software\\Probe\\RUB", true, kRegWriteAccess);
+    RegKey writeOnly(HKEY_LOCAL_MACHINE, L"Software\\Probe", false, KEY_SET_VALUE);
+    ASSERT_TRUE(writeOnly.IsOpen());
+    EXPECT_THROW(writeOnly.SubkeyCount(), WindowsError);
+    EXPECT_THROW(writeOnly.SubkeyName(0), WindowsError);
+}
+
 TEST_F(RegistryTest, AMissingKeyGivesAnEmptyHolder) {
     RegKey key(HKEY_LOCAL_MACHINE, L"Software\\Nothing\\Here", false, kRegReadAccess);
     EXPECT_FALSE(key.IsOpen());
