@@ -302,11 +302,12 @@ TEST_F(RegistryTest, SubkeysEnumerateAndDeleteWithEverythingBelow) {
 
 // A key that cannot be listed must not read as one without subkeys: a counter would lose a currency.
 TEST_F(RegistryTest, SubkeysOfAKeyThatCannotBeListedRaise) {
-    RegKey(HKEY_LOCAL_MACHINE, L"Software\\Probe\\RUB", true, kRegWriteAccess);
-    RegKey writeOnly(HKEY_LOCAL_MACHINE, L"Software\\Probe", false, KEY_SET_VALUE);
-    ASSERT_TRUE(writeOnly.IsOpen());
-    EXPECT_THROW(writeOnly.SubkeyCount(), WindowsError);
-    EXPECT_THROW(writeOnly.SubkeyName(0), WindowsError);
+    RegKey(HKEY_LOCAL_MACHINE, L"Software\\Probe\\Counter\\RUB", true, kRegWriteAccess);
+    RegKey stale(HKEY_LOCAL_MACHINE, L"Software\\Probe\\Counter", false, kRegReadAccess);
+    ASSERT_TRUE(stale.IsOpen());
+    RegKey(HKEY_LOCAL_MACHINE, L"Software\\Probe", false, kRegWriteAccess).DeleteSubkey(L"Counter");
+    EXPECT_THROW(stale.SubkeyCount(), WindowsError);
+    EXPECT_THROW(stale.SubkeyName(0), WindowsError);
 }
 
 TEST_F(RegistryTest, AMissingKeyGivesAnEmptyHolder) {
