@@ -75,6 +75,11 @@ Verdict Judge(const Outcome& base, const Outcome& run) {
     verdict.absorbed = run.counters == base.counters && run.logCodes == base.logCodes && run.hostState == base.hostState;
     std::wstring detail;
     verdict.exact = CountsExact(base, run, verdict.visible, detail);
+    // A plugin the host was told could not attach counts nothing that day, by design and in the open.
+    if (!verdict.exact && run.attachFailed && !base.attachFailed) {
+        verdict.exact = true;
+        detail = L" (not attached: nothing counted)";
+    }
     verdict.text = L"survived, " +
                    (verdict.visible ? L"visible (" + shown.substr(2) + L")"
                                     : verdict.absorbed ? std::wstring(L"no effect") : std::wstring(L"SILENT")) +

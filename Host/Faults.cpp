@@ -194,6 +194,8 @@ void GatherHost(const Terminal& terminal, Outcome& outcome) {
     for (const std::wstring& event : terminal.raisedEvents) outcome.hostState.push_back(L"event " + event);
     for (const auto& [name, on] : terminal.failures) outcome.hostState.push_back(L"failure " + name.str());
     outcome.hostState.push_back(L"mails " + std::to_wstring(terminal.mails.size()));
+    for (const Record& record : terminal.transcript.Records())
+        outcome.attachFailed = outcome.attachFailed || (record.who == L"host" && record.what.rfind(L"Attach failed: ", 0) == 0);
 }
 
 std::map<std::wstring, int> SystemCallCounts() {
@@ -251,6 +253,7 @@ std::wstring Serialize(const Outcome& outcome) {
     text += L"errors\t" + std::to_wstring(outcome.errorRecords) + L"\n";
     text += L"hosterrors\t" + std::to_wstring(outcome.hostErrors) + L"\n";
     text += L"boxes\t" + std::to_wstring(outcome.boxes) + L"\n";
+    text += L"attachfailed\t" + std::to_wstring(outcome.attachFailed) + L"\n";
     return text;
 }
 
@@ -279,6 +282,7 @@ Outcome Deserialize(const std::wstring& text) {
         else if (kind == L"errors") outcome.errorRecords = number;
         else if (kind == L"hosterrors") outcome.hostErrors = number;
         else if (kind == L"boxes") outcome.boxes = number;
+        else if (kind == L"attachfailed") outcome.attachFailed = number != 0;
     }
     return outcome;
 }

@@ -48,6 +48,7 @@ struct Outcome {
     int errorRecords = 0;                     // log records whose code names an error
     int hostErrors = 0;                       // failures the plugin answered to the host
     int boxes = 0;
+    bool attachFailed = false;                // the host was told the plugin could not attach
 };
 
 // Gathers what the host saw: its calls, the failures answered to it, boxes, navigations, events
