@@ -50,11 +50,13 @@ HKEY RegKey::Release() {
 
 RegKey::Value RegKey::operator[](const std::string& name) const { return Value(key_, Widen(name)); }
 
+// A key that cannot be read must not pass for one without subkeys.
 DWORD RegKey::SubkeyCount() const {
     DWORD count = 0;
-    if (key_ && RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr) != ERROR_SUCCESS)
-        count = 0;
+    if (!key_) return 0;
+    LONG result = RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr);
+    if (result != ERROR_SUCCESS) throw WindowsError(DWORD(result), kFile, __LINE__);
     return count;
 }
 
@@ -62,7 +64,9 @@ std::wstring RegKey::SubkeyName(DWORD index) const {
     if (!key_) return {};
     wchar_t name[256];  // registry key names hold at most 255 characters
     DWORD size = 256;
-    if (RegEnumKeyExW(key_, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) return {};
+    LONG result = RegEnumKeyExW(key_, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) return {};
+    if (result != ERROR_SUCCESS) throw WindowsError(DWORD(result), kFile, __LINE__);
     return std::wstring(name, size);
 }
 

@@ -82,6 +82,7 @@ public:
     Value operator[](const std::string& name) const;
     Value operator[](const char* name) const { return (*this)[std::string(name)]; }
 
+    // Both raise WindowsError when the key cannot be read; an empty holder has no subkeys.
     DWORD SubkeyCount() const;
     std::wstring SubkeyName(DWORD index) const;  // empty past the end
     // Deletes the subkey with everything below it; a missing subkey is no error.

@@ -237,6 +237,9 @@ public:
     void FailMethod(const std::wstring& method, HRESULT hr) { failures_[method] = hr; }
     void ClearFailure(const std::wstring& method) { failures_.erase(method); }
     HRESULT FailureOf(const std::wstring& method) const;
+    // The `occurrence`-th call of the method (counted in `calls`) answers `hr`, once.
+    void FailCall(const std::wstring& method, int occurrence, HRESULT hr) { failCall_ = {method, occurrence, hr}; }
+    bool FailCallFired() const { return failCall_.fired; }
 
     // A named terminal event, raised by the host or by the plugin: delivered to every terminal
     // extender (OnEvent) and every session extender of the environment session (slot 11).
@@ -276,11 +279,18 @@ public:
 
     // Records a failed call into the plugin, with the error information it left.
     void RecordPluginFailure(const std::wstring& call, HRESULT hr);
+    int pluginFailures = 0;  // how many RecordPluginFailure recorded
 
 private:
     template <class Call> void ForEachExtender(const wchar_t* what, Call call);
     void DropCashSession();
     std::map<std::wstring, HRESULT> failures_;
+    struct {
+        std::wstring method;
+        int occurrence = 0;
+        HRESULT hr = S_OK;
+        mutable bool fired = false;
+    } failCall_;
     co<TerminalObject> terminal_;
     co<Session> environment_;
     co<Application> application_;

@@ -259,6 +259,7 @@ const CommandTable& Commands() {
                          if (!step) Fail(L"unknown dialog step \"" + kind + L"\"");
                          step->run(scenario, line);
                      });
+        AddFaultCommands(commands);
         commands.Add(L"expect EXPECTATION", L"checks an expectation (below)", [](Scenario& scenario, Line& line) {
             std::wstring kind = line.Word();
             const Command* expectation = Expectations().Find(kind);
@@ -284,6 +285,7 @@ const CommandTable& Expectations() {
         CommandTable expectations;
         AddHostExpectations(expectations);
         AddLogExpectations(expectations);
+        AddFaultExpectations(expectations);
         return expectations;
     }();
     return table;

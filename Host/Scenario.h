@@ -71,6 +71,7 @@ std::wstring MarkdownTables();
 void AddTerminalCommands(CommandTable& commands);    // Host/CommandsTerminal.cpp
 void AddCashCommands(CommandTable& commands);        // Host/CommandsCash.cpp
 void AddSetupCommands(CommandTable& commands);       // Host/CommandsSetup.cpp
+void AddFaultCommands(CommandTable& commands);       // Host/Faults.cpp
 void AddHostExpectations(CommandTable& expectations);  // Host/ExpectHost.cpp
 void AddLogExpectations(CommandTable& expectations);   // Host/ExpectLog.cpp
 void AddDialogSteps(CommandTable& steps);              // Host/CommandsDialog.cpp
@@ -80,6 +81,7 @@ struct DialogStep {
     Line line;  // the line that queued it: its reports name that line
     std::function<void(Scenario&, HWND dialog, Line& line)> run;
 };
+void AddFaultExpectations(CommandTable& expectations); // Host/Faults.cpp
 
 class Scenario {
 public:

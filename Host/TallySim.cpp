@@ -2,9 +2,13 @@
 // plugin did to the host.
 //   TallySim [--fresh] [--plugin PATH] [--outbox FOLDER] SCENARIO...
 //   TallySim --help [--markdown]
+//   TallySim --faults [--all | --sample N] [--jobs N] [--timeout S] SCENARIO   (Host/FaultMatrix.cpp)
+//   TallySim --fresh --fault-report FILE [--fault CALL#K] SCENARIO            one run of it
 #include "Framework/Exceptions.h"
 #include "Framework/Paths.h"
 #include "Framework/Text.h"
+#include "Host/Faults.h"
+#include "Host/Process.h"
 #include "Host/Scenario.h"
 #include <objbase.h>
 #include <cstdio>
@@ -22,57 +26,35 @@ void PrintUtf8(const std::wstring& text) {
 constexpr wchar_t kUsage[] =
     L"usage: TallySim [--fresh] [--plugin PATH] [--outbox FOLDER] SCENARIO...\n"
     L"       TallySim --help [--markdown]\n"
-    L"--fresh runs each file in a process of its own, with an empty registry, %TEMP% and %APPDATA%.";
+    L"       TallySim --faults [--all | --sample N] [--jobs N] [--timeout S] [--plugin PATH] SCENARIO\n"
+    L"--fresh runs each file in a process of its own, with an empty registry, %TEMP% and %APPDATA%.\n"
+    L"--faults runs the scenario once per failure point of the plugin (every registry, file and host call\n"
+    L"at its k-th occurrence), each in a fresh process and registry, and checks that the terminal survives,\n"
+    L"the failure shows and the bill counters stay exact.";
 
 int Usage() {
     PrintUtf8(kUsage);
     return 2;
 }
 
-// One argument as CommandLineToArgvW reads it back: quoted, with the backslashes before a quote doubled.
-std::wstring QuoteArgument(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(2 * backslashes, L'\\');
-    return quoted + L"\"";
-}
-
 // Runs this program on one file with the given options; its exit status.
 int RunChild(const std::vector<std::wstring>& options, const std::wstring& file) {
-    std::wstring command = QuoteArgument(ModuleFileNameW(nullptr));
-    for (const std::wstring& option : options) command += L" " + QuoteArgument(option);
-    command += L" " + QuoteArgument(file);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    // The child writes into this program's own output, in order.
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
-        if (handle && handle != INVALID_HANDLE_VALUE) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
-        throw WindowsError(GetLastError(), "Host/TallySim", __LINE__);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 1;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return int(status);
+    std::vector<std::wstring> args = options;
+    args.push_back(file);
+    Host::ChildProcess child(ModuleFileNameW(nullptr), args, false);
+    child.Wait(INFINITE);
+    return int(child.ExitCode());
 }
 
-int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, const std::wstring& file) {
+// A run under fault injection: the failure point (none for the counting run) and where the outcome goes.
+struct FaultRun {
+    bool active = false;
+    Host::Faults::Point point;
+    std::wstring report;
+};
+
+int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, const std::wstring& file,
+            const FaultRun& fault) {
     PrintUtf8(L"== " + file + (fresh ? L" (fresh process, registry, %TEMP% and %APPDATA%)" : L""));
     // Each file runs against its own terminal, and with --fresh its own empty registry, %TEMP% and
     // %APPDATA%.
@@ -83,11 +65,31 @@ int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, 
         temp = std::make_unique<Host::ScratchTemp>();
     }
     bool ok = false;
+    Host::Faults::Outcome outcome;
     {
         Host::Scenario scenario(plugin);
         scenario.print = PrintUtf8;
         if (!outbox.empty()) scenario.Host().outboxFolder = outbox;
+        if (fault.active) {
+            // Loaded before the first line, so that every call the plugin makes is counted.
+            scenario.Module().Load(plugin);
+            Host::Faults::Instrument(scenario.Module().Handle());
+            if (!fault.point.call.empty()) Host::Faults::Arm(scenario.Host(), fault.point, false);
+        }
         ok = scenario.RunFile(file);
+        if (fault.active) {
+            if (scenario.Started()) scenario.Exit();
+            outcome.calls = Host::Faults::SystemCallCounts();
+            outcome.fired = Host::Faults::SystemFaultFired() || scenario.Host().FailCallFired();
+            Host::Faults::GatherHost(scenario.Host(), outcome);
+        }
+    }
+    if (fault.active) {
+        Host::Faults::GatherStore(outcome);
+        std::string bytes = Narrow(Host::Faults::Serialize(outcome), CP_UTF8);
+        FILE* out = _wfopen(fault.report.c_str(), L"wb");
+        if (!out || fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() || fclose(out) != 0)
+            throw VelmorException(L"cannot write the fault report " + fault.report);
     }
     Host::Boxes::All().clear();
     Host::Clock::Clear();
@@ -96,7 +98,9 @@ int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, 
 }
 
 int Run(int argc, wchar_t** argv) {
-    bool fresh = false, help = false, markdown = false;
+    bool fresh = false, help = false, markdown = false, faults = false;
+    int sample = 0, jobs = 1, timeout = 0;
+    FaultRun fault;
     std::wstring plugin = Host::DefaultPluginPath(), outbox;
     std::vector<std::wstring> files;
     for (int i = 1; i < argc; ++i) {
@@ -111,6 +115,22 @@ int Run(int argc, wchar_t** argv) {
             plugin = argv[++i];
         else if (arg == L"--outbox" && i + 1 < argc)
             outbox = argv[++i];
+        else if (arg == L"--faults")
+            faults = true;
+        else if (arg == L"--all")
+            sample = 0;
+        else if (arg == L"--sample" && i + 1 < argc)
+            sample = _wtoi(argv[++i]);
+        else if (arg == L"--jobs" && i + 1 < argc)
+            jobs = _wtoi(argv[++i]);
+        else if (arg == L"--timeout" && i + 1 < argc)
+            timeout = _wtoi(argv[++i]);
+        else if (arg == L"--fault" && i + 1 < argc) {
+            if (!Host::Faults::Point::Parse(argv[++i], fault.point)) return Usage();
+        } else if (arg == L"--fault-report" && i + 1 < argc) {
+            fault.active = true;
+            fault.report = argv[++i];
+        }
         else if (arg.rfind(L"--", 0) == 0)
             return Usage();
         else
@@ -121,6 +141,11 @@ int Run(int argc, wchar_t** argv) {
         return 0;
     }
     if (files.empty()) return Usage();
+    if (faults) {
+        if (files.size() != 1) return Usage();
+        return Host::Faults::RunMatrix(ModuleFileNameW(nullptr), plugin, files[0], sample, jobs, timeout, PrintUtf8);
+    }
+    if (!fault.point.call.empty() && !fault.active) return Usage();
 
     // A file leaves state in the process that no scratch registry covers (environment variables the
     // plugin set, the plugin's own statics): with --fresh each of several files gets a new process.
@@ -133,7 +158,7 @@ int Run(int argc, wchar_t** argv) {
         return failed ? 1 : 0;
     }
     int failed = 0;
-    for (const std::wstring& file : files) failed += RunFile(plugin, outbox, fresh, file);
+    for (const std::wstring& file : files) failed += RunFile(plugin, outbox, fresh, file, fault);
     return failed ? 1 : 0;
 }
 

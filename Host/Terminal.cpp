@@ -66,11 +66,19 @@ std::wstring WithPlainWords(const std::wstring& line) {
 }
 
 HRESULT Terminal::FailureOf(const std::wstring& method) const {
+    if (method == failCall_.method) {
+        auto made = calls.find(method);
+        if (made != calls.end() && made->second == failCall_.occurrence) {
+            failCall_.fired = true;
+            return failCall_.hr;
+        }
+    }
     auto found = failures_.find(method);
     return found == failures_.end() ? S_OK : found->second;
 }
 
 void Terminal::RecordPluginFailure(const std::wstring& call, HRESULT hr) {
+    ++pluginFailures;
     std::wstring description = ErrorDescription();
     transcript.Add(L"host", call + L" failed: " + HResultText(hr) + (description.empty() ? L"" : L" " + description));
 }

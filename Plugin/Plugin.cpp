@@ -48,7 +48,7 @@ STDMETHODIMP Plugin::Attach(IDispatch* terminal) {
         if (terminalExtender) {
             co<IPaylantraTerminalExtenders> extenders(collection.Get());
             if (!extenders) CoCallEx(E_POINTER, g_module, kSource, __LINE__);
-            extenders->Add(terminalExtender.Get());
+            CoCallEx(extenders->Add(terminalExtender.Get()), g_module, kSource, __LINE__);
         }
 
         found = nullptr;
@@ -59,7 +59,7 @@ STDMETHODIMP Plugin::Attach(IDispatch* terminal) {
         if (sessionExtender) {
             co<IPaylantraSession> session(environment.Get());
             if (!session) CoCallEx(E_POINTER, g_module, kSource, __LINE__);
-            session->AddExtender(sessionExtender.Get());
+            CoCallEx(session->AddExtender(sessionExtender.Get()), g_module, kSource, __LINE__);
         }
 
         PublishInstalled(true);
@@ -73,7 +73,8 @@ STDMETHODIMP ControlPlugin::AttachControl(IDispatch* panel) {
             co<IPaylantraControlPage> page = co<IPaylantraControlPage>::Attach(CreateControlPage(panel));
             if (page) {
                 co<IPaylantraControlPanel> host(panel);
-                host->AddPage(page.Get(), CoString(ModuleFileNameW(g_module)), CoString(L"TallymarkControlPage"));
+                CoCallEx(host->AddPage(page.Get(), CoString(ModuleFileNameW(g_module)), CoString(L"TallymarkControlPage")),
+                         g_module, kSource, __LINE__);
             }
         }
         PublishInstalled(ReadFlag(HKEY_LOCAL_MACHINE, false, kRegReadAccess, L"Disabled") == 0);

@@ -63,7 +63,14 @@ std::wstring Reports::WriteFile(uint32_t number, const std::wstring& text, const
         // Only a name nobody holds: an earlier report of the same number is never touched.
         FilePort port(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (port.IsOpen()) {
-            SaveFile(port, Narrow1251(text));
+            try {
+                SaveFile(port, Narrow1251(text));
+            } catch (...) {
+                // A report cut short must not pass for the period's report.
+                port.Close();
+                DeleteFileW(name.c_str());
+                throw;
+            }
             return name;
         }
         DWORD error = GetLastError();

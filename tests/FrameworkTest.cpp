@@ -300,6 +300,16 @@ TEST_F(RegistryTest, SubkeysEnumerateAndDeleteWithEverythingBelow) {
     EXPECT_THROW(reader[L"x"] = DWORD(1), WindowsError);  // read access only
 }
 
+// A key that cannot be listed must not read as one without subkeys: a counter would lose a currency.
+TEST_F(RegistryTest, SubkeysOfAKeyThatCannotBeListedRaise) {
+    RegKey(HKEY_LOCAL_MACHINE, L"Software\\Probe\\Counter\\RUB", true, kRegWriteAccess);
+    RegKey stale(HKEY_LOCAL_MACHINE, L"Software\\Probe\\Counter", false, kRegReadAccess);
+    ASSERT_TRUE(stale.IsOpen());
+    RegKey(HKEY_LOCAL_MACHINE, L"Software\\Probe", false, kRegWriteAccess).DeleteSubkey(L"Counter");
+    EXPECT_THROW(stale.SubkeyCount(), WindowsError);
+    EXPECT_THROW(stale.SubkeyName(0), WindowsError);
+}
+
 TEST_F(RegistryTest, AMissingKeyGivesAnEmptyHolder) {
     RegKey key(HKEY_LOCAL_MACHINE, L"Software\\Nothing\\Here", false, kRegReadAccess);
     EXPECT_FALSE(key.IsOpen());

@@ -76,11 +76,11 @@ std::string PLClient::EvalText(const std::wstring& text) {
     co<IPaylantraApplication> application = GetApplication();
     CoString address;
     Check(application->EvalText(CoString(text), address.Out()), __LINE__);
-    application->Navigate(address);
+    Check(application->Navigate(address), __LINE__);
     return address.StrA();
 }
 
-void PLClient::Navigate(const std::wstring& address) const { GetApplication()->Navigate(CoString(address)); }
+void PLClient::Navigate(const std::wstring& address) const { Check(GetApplication()->Navigate(CoString(address)), __LINE__); }
 
 bool PLClient::IsFlagSet() {
     co<IPaylantraDevices> devices = Fetch<IPaylantraDevices>(terminal_.Get(), &IPaylantraTerminal::GetDevices, __LINE__);
