@@ -3,6 +3,7 @@
 #include "Host/Scenario.h"
 #include "Framework/Paths.h"
 #include "Framework/Registry.h"
+#include "tests/ProcessStats.h"
 
 namespace Host {
 
@@ -173,6 +174,11 @@ void AddSetupCommands(CommandTable& commands) {
                      scenario.Host().transcript.Add(L"host", L"file " + path + L" written");
                  });
     commands.Add(L"echo TEXT", L"prints the text", [](Scenario& scenario, Line& line) { scenario.Say(line.Rest()); });
+    commands.Add(L"stats", L"prints the simulator's private memory in KB and its open handles",
+                 [](Scenario& scenario, Line&) {
+                     scenario.Say(L"stats: private KB " + std::to_wstring(PrivateBytes() / 1024) + L", handles " +
+                                  std::to_wstring(OpenHandleCount()));
+                 });
 }
 
 }  // namespace Host

@@ -50,11 +50,27 @@ size_t OpenHandleCount() {
     return CountInSystemTable();
 }
 
+namespace {
+// Committed memory of this process's own, region by region.
+size_t CommittedPrivateRegions() {
+    size_t total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (const char* at = nullptr; VirtualQuery(at, &region, sizeof region) == sizeof region;
+         at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+        if (region.RegionSize == 0) break;
+    }
+    return total;
+}
+}  // namespace
+
 size_t PrivateBytes() {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                              sizeof counters))
-        return 0;
-    return counters.PrivateUsage;
+    // Some systems leave the figure 0; the regions still tell.
+    if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                             sizeof counters) &&
+        counters.PrivateUsage > 0)
+        return counters.PrivateUsage;
+    return CommittedPrivateRegions();
 }
