@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <vector>
 
@@ -250,6 +251,7 @@ const CommandTable& Commands() {
         AddTerminalCommands(commands);
         AddCashCommands(commands);
         AddSetupCommands(commands);
+        AddPrintCommands(commands);
         commands.Add(L"expect EXPECTATION", L"checks an expectation (below)", [](Scenario& scenario, Line& line) {
             std::wstring kind = line.Word();
             const Command* expectation = Expectations().Find(kind);
@@ -266,6 +268,7 @@ const CommandTable& Expectations() {
         CommandTable expectations;
         AddHostExpectations(expectations);
         AddLogExpectations(expectations);
+        AddPrintExpectations(expectations);
         return expectations;
     }();
     return table;
@@ -383,9 +386,21 @@ bool Scenario::RunLine(const std::wstring& text, const std::wstring& file, int n
     return false;
 }
 
+std::wstring Scenario::Resolve(const std::wstring& path) const {
+    if (IsAbsolutePath(path) || folder_.empty()) return path;
+    return folder_ + L"\\" + path;
+}
+
 bool Scenario::RunFile(const std::wstring& path) {
+    // An included file includes in its turn; a file that includes itself stops here.
+    if (includeDepth_ >= 8) Fail(L"files included more than 8 deep: " + path);
     std::wstring text = ReadUtf8File(path);
     std::wstring name = GetFileName(path);
+    wchar_t full[MAX_PATH * 4];
+    DWORD length = GetFullPathNameW(path.c_str(), DWORD(std::size(full)), full, nullptr);
+    std::wstring savedFolder = folder_;
+    folder_ = length && length < std::size(full) ? GetParentPath(std::wstring(full, length)) : GetParentPath(path);
+    ++includeDepth_;
     bool ok = true;
     int number = 0;
     size_t start = 0;
@@ -397,6 +412,8 @@ bool Scenario::RunFile(const std::wstring& path) {
         ok = RunLine(lineText, name, ++number) && ok;
         start = end + 1;
     }
+    --includeDepth_;
+    folder_ = savedFolder;
     return ok;
 }
 

@@ -1,6 +1,6 @@
 // TallySim: the terminal simulator. Runs scenario files against the plugin DLL and prints what the
 // plugin did to the host.
-//   TallySim [--fresh] [--plugin PATH] [--outbox FOLDER] SCENARIO...
+//   TallySim [--fresh] [--preview] [--plugin PATH] [--outbox FOLDER] SCENARIO...
 //   TallySim --help [--markdown]
 #include "Framework/Exceptions.h"
 #include "Framework/Paths.h"
@@ -13,16 +13,21 @@
 
 namespace {
 
-void PrintUtf8(const std::wstring& text) {
+void WriteUtf8(FILE* to, const std::wstring& text) {
     std::string bytes = Narrow(text + L"\n", CP_UTF8);
-    fwrite(bytes.data(), 1, bytes.size(), stdout);
-    fflush(stdout);
+    fwrite(bytes.data(), 1, bytes.size(), to);
+    fflush(to);
 }
 
+void PrintUtf8(const std::wstring& text) { WriteUtf8(stdout, text); }
+void ErrorUtf8(const std::wstring& text) { WriteUtf8(stderr, text); }
+
 constexpr wchar_t kUsage[] =
-    L"usage: TallySim [--fresh] [--plugin PATH] [--outbox FOLDER] SCENARIO...\n"
+    L"usage: TallySim [--fresh] [--preview] [--plugin PATH] [--outbox FOLDER] SCENARIO...\n"
     L"       TallySim --help [--markdown]\n"
-    L"--fresh runs each file in a process of its own, with an empty registry, %TEMP% and %APPDATA%.";
+    L"--fresh runs each file in a process of its own, with an empty registry, %TEMP% and %APPDATA%.\n"
+    L"--preview prints only the texts of `print` lines, and their template errors on stderr; the transcript\n"
+    L"goes to stderr when a line fails.";
 
 int Usage() {
     PrintUtf8(kUsage);
@@ -72,8 +77,10 @@ int RunChild(const std::vector<std::wstring>& options, const std::wstring& file)
     return int(status);
 }
 
-int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, const std::wstring& file) {
-    PrintUtf8(L"== " + file + (fresh ? L" (fresh process, registry, %TEMP% and %APPDATA%)" : L""));
+int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, bool preview, const std::wstring& file) {
+    std::vector<std::wstring> transcript;
+    auto say = [&](const std::wstring& text) { preview ? transcript.push_back(text) : PrintUtf8(text); };
+    say(L"== " + file + (fresh ? L" (fresh process, registry, %TEMP% and %APPDATA%)" : L""));
     // Each file runs against its own terminal, and with --fresh its own empty registry, %TEMP% and
     // %APPDATA%.
     std::unique_ptr<Host::ScratchHives> hives;
@@ -85,24 +92,32 @@ int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, 
     bool ok = false;
     {
         Host::Scenario scenario(plugin);
-        scenario.print = PrintUtf8;
+        scenario.print = say;
+        if (preview) {
+            scenario.show = PrintUtf8;
+            scenario.warn = ErrorUtf8;
+        }
         if (!outbox.empty()) scenario.Host().outboxFolder = outbox;
         ok = scenario.RunFile(file);
     }
     Host::Boxes::All().clear();
     Host::Clock::Clear();
-    PrintUtf8(ok ? L"== passed" : L"== FAILED");
+    say(ok ? L"== passed" : L"== FAILED");
+    if (!ok)
+        for (const std::wstring& line : transcript) ErrorUtf8(line);
     return ok ? 0 : 1;
 }
 
 int Run(int argc, wchar_t** argv) {
-    bool fresh = false, help = false, markdown = false;
+    bool fresh = false, preview = false, help = false, markdown = false;
     std::wstring plugin = Host::DefaultPluginPath(), outbox;
     std::vector<std::wstring> files;
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i];
         if (arg == L"--fresh")
             fresh = true;
+        else if (arg == L"--preview")
+            preview = true;
         else if (arg == L"--help")
             help = true;
         else if (arg == L"--markdown")
@@ -126,6 +141,7 @@ int Run(int argc, wchar_t** argv) {
     // plugin set, the plugin's own statics): with --fresh each of several files gets a new process.
     if (fresh && files.size() > 1) {
         std::vector<std::wstring> options = {L"--fresh", L"--plugin", plugin};
+        if (preview) options.push_back(L"--preview");
         if (!outbox.empty()) options.insert(options.end(), {L"--outbox", outbox});
         int failed = 0;
         for (const std::wstring& file : files)
@@ -133,7 +149,7 @@ int Run(int argc, wchar_t** argv) {
         return failed ? 1 : 0;
     }
     int failed = 0;
-    for (const std::wstring& file : files) failed += RunFile(plugin, outbox, fresh, file);
+    for (const std::wstring& file : files) failed += RunFile(plugin, outbox, fresh, preview, file);
     return failed ? 1 : 0;
 }
 
