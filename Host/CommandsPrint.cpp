@@ -13,6 +13,7 @@ namespace {
 constexpr wchar_t kHostKey[] = L"Software\\Velmor\\Paylantra";
 constexpr wchar_t kPrintTemplatesKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Print Templates";
 constexpr wchar_t kMacroDebugKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Debug\\Macro";
+constexpr wchar_t kCollectError[] = L"Tallymark.Collect.Error";
 // The host folder that `templates` fills; the plugin reads its own templates from its "Tallymark".
 constexpr wchar_t kTemplateFolder[] = L"%TEMP%\\tally-print-templates";
 
@@ -94,6 +95,8 @@ void PrintText(Scenario& scenario, Line& line) {
         environment.PutProperty(prefix + L".value", params[i].second);
     }
     ErrorLogTail errors;
+    // A request that fails (a template that cannot be loaded) is answered as a collection error.
+    environment.PutProperty(kCollectError, L"");
     scenario.Host().transcript.Add(L"host", L"print " + name);
     scenario.Host().DeliverEvent(L"Tallymark.Collect.CreatePrintText");
     scenario.printed = environment.Property(L"Tallymark.Print.Text");
@@ -111,6 +114,8 @@ void PrintText(Scenario& scenario, Line& line) {
         start = end + 1;
     }
     for (const std::wstring& record : errors.NewRecords()) scenario.Warn(record);
+    std::wstring failure = environment.Property(kCollectError);
+    if (!failure.empty()) scenario.Warn(failure);
 }
 
 }  // namespace
@@ -124,7 +129,8 @@ void AddPrintCommands(CommandTable& commands) {
     commands.Add(L"print TEMPLATE [NAME=VALUE ...]",
                  L"asks for a print text as the collection screen's script does: sets \"Tallymark.Print.Template\" and "
                  L"the parameters, raises \"Tallymark.Collect.CreatePrintText\" and prints \"Tallymark.Print.Text\", then "
-                 L"every record that the template error log (\"DebugLog\" under `Debug\\Macro`, one file) got meanwhile",
+                 L"every record that the template error log (\"DebugLog\" under `Debug\\Macro`, one file) got meanwhile, "
+                 L"and the collection error (\"Tallymark.Collect.Error\") of a request that failed",
                  PrintText);
 }
 

@@ -424,6 +424,11 @@ TEST_F(ScenarioExpectations, PrintShowsTheTextAndOnlyTheTemplateErrorsOfThatRequ
     EXPECT_TRUE(Run(L"print sum x=6"));
     EXPECT_EQ(warned.size(), 2u) << "the earlier record is not shown again";
     EXPECT_FALSE(Run(L"print sum x")) << "a parameter without its value";
+    ASSERT_TRUE(Run(L"print nosuch"));
+    ASSERT_EQ(warned.size(), 3u) << "a template that cannot be loaded";
+    EXPECT_EQ(warned.back().rfind(L"Ошибка: Не удалось загрузить шаблон \"nosuch\"", 0), 0u) << Narrow(warned.back());
+    ASSERT_TRUE(Run(L"print sum x=7"));
+    EXPECT_EQ(warned.size(), 4u) << "the failure of the request before is not shown again";
     EXPECT_TRUE(Run(L"exit"));
 }
 
