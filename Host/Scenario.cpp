@@ -386,9 +386,20 @@ bool Scenario::RunLine(const std::wstring& text, const std::wstring& file, int n
     return false;
 }
 
+namespace {
+
+// The path with its "." and ".." folded away and its separators made backslashes.
+std::wstring FullPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH * 4];
+    DWORD length = GetFullPathNameW(path.c_str(), DWORD(std::size(full)), full, nullptr);
+    return length && length < std::size(full) ? std::wstring(full, length) : path;
+}
+
+}  // namespace
+
 std::wstring Scenario::Resolve(const std::wstring& path) const {
     if (IsAbsolutePath(path) || folder_.empty()) return path;
-    return folder_ + L"\\" + path;
+    return FullPath(folder_ + L"\\" + path);
 }
 
 bool Scenario::RunFile(const std::wstring& path) {
@@ -396,10 +407,8 @@ bool Scenario::RunFile(const std::wstring& path) {
     if (includeDepth_ >= 8) Fail(L"files included more than 8 deep: " + path);
     std::wstring text = ReadUtf8File(path);
     std::wstring name = GetFileName(path);
-    wchar_t full[MAX_PATH * 4];
-    DWORD length = GetFullPathNameW(path.c_str(), DWORD(std::size(full)), full, nullptr);
     std::wstring savedFolder = folder_;
-    folder_ = length && length < std::size(full) ? GetParentPath(std::wstring(full, length)) : GetParentPath(path);
+    folder_ = GetParentPath(FullPath(path));
     ++includeDepth_;
     bool ok = true;
     int number = 0;
