@@ -97,6 +97,7 @@ void PrintText(Scenario& scenario, Line& line) {
     ErrorLogTail errors;
     // A request that fails (a template that cannot be loaded) is answered as a collection error.
     environment.PutProperty(kCollectError, L"");
+    environment.PutProperty(L"Tallymark.Print.Text", L"");  // no text of an earlier request stands for this one's
     scenario.Host().transcript.Add(L"host", L"print " + name);
     scenario.Host().DeliverEvent(L"Tallymark.Collect.CreatePrintText");
     scenario.printed = environment.Property(L"Tallymark.Print.Text");

@@ -430,6 +430,8 @@ TEST_F(ScenarioExpectations, PrintShowsTheTextAndOnlyTheTemplateErrorsOfThatRequ
     ASSERT_TRUE(Run(L"print sum x=7"));
     EXPECT_EQ(warned.size(), 4u) << "the failure of the request before is not shown again";
     EXPECT_TRUE(Run(L"exit"));
+    EXPECT_TRUE(Run(L"print sum x=8"));
+    EXPECT_FALSE(Run(L"expect printed Сумма")) << "no plugin answered: the text before is gone";
 }
 
 TEST_F(ScenarioExpectations, DumpedMailsReadAsTheyWereWritten) {
