@@ -40,7 +40,8 @@ void Dump(Scenario& scenario, Line& line) {
         for (const std::wstring& file : files) {
             scenario.Say(L"  [" + file + L"]");
             if (!FileExists(file)) Fail(L"no file " + file);
-            std::wstring text = ReadPluginTextFile(file);
+            // The simulator writes its mails in UTF-8; the plugin's files are its own.
+            std::wstring text = what == 4 ? ReadUtf8File(file) : ReadPluginTextFile(file);
             for (size_t start = 0; start < text.size();) {
                 size_t end = text.find(L'\n', start);
                 if (end == std::wstring::npos) end = text.size();
@@ -178,6 +179,13 @@ void AddSetupCommands(CommandTable& commands) {
                  [](Scenario& scenario, Line&) {
                      scenario.Say(L"stats: private KB " + std::to_wstring(PrivateBytes() / 1024) + L", handles " +
                                   std::to_wstring(OpenHandleCount()));
+                 });
+    commands.Add(L"include FILE",
+                 L"runs the lines of another scenario file here (a relative FILE lies beside this one); the line fails "
+                 L"when one of them did",
+                 [](Scenario& scenario, Line& line) {
+                     std::wstring file = scenario.Resolve(line.Word());
+                     if (!scenario.RunFile(file)) Fail(L"a line of " + file + L" failed");
                  });
 }
 

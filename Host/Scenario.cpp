@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <vector>
 
@@ -260,6 +261,7 @@ const CommandTable& Commands() {
                          step->run(scenario, line);
                      });
         AddFaultCommands(commands);
+        AddPrintCommands(commands);
         commands.Add(L"expect EXPECTATION", L"checks an expectation (below)", [](Scenario& scenario, Line& line) {
             std::wstring kind = line.Word();
             const Command* expectation = Expectations().Find(kind);
@@ -286,6 +288,7 @@ const CommandTable& Expectations() {
         AddHostExpectations(expectations);
         AddLogExpectations(expectations);
         AddFaultExpectations(expectations);
+        AddPrintExpectations(expectations);
         return expectations;
     }();
     return table;
@@ -450,9 +453,30 @@ bool Scenario::RunLine(const std::wstring& text, const std::wstring& file, int n
     return false;
 }
 
+namespace {
+
+// The path with its "." and ".." folded away and its separators made backslashes.
+std::wstring FullPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH * 4];
+    DWORD length = GetFullPathNameW(path.c_str(), DWORD(std::size(full)), full, nullptr);
+    return length && length < std::size(full) ? std::wstring(full, length) : path;
+}
+
+}  // namespace
+
+std::wstring Scenario::Resolve(const std::wstring& path) const {
+    if (IsAbsolutePath(path) || folder_.empty()) return path;
+    return FullPath(folder_ + L"\\" + path);
+}
+
 bool Scenario::RunFile(const std::wstring& path) {
+    // An included file includes in its turn; a file that includes itself stops here.
+    if (includeDepth_ >= 8) Fail(L"files included more than 8 deep: " + path);
     std::wstring text = ReadUtf8File(path);
     std::wstring name = GetFileName(path);
+    std::wstring savedFolder = folder_;
+    folder_ = GetParentPath(FullPath(path));
+    ++includeDepth_;
     bool ok = true;
     int number = 0;
     size_t start = 0;
@@ -464,6 +488,8 @@ bool Scenario::RunFile(const std::wstring& path) {
         ok = RunLine(lineText, name, ++number) && ok;
         start = end + 1;
     }
+    --includeDepth_;
+    folder_ = savedFolder;
     return ok;
 }
 

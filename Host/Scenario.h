@@ -82,6 +82,8 @@ struct DialogStep {
     std::function<void(Scenario&, HWND dialog, Line& line)> run;
 };
 void AddFaultExpectations(CommandTable& expectations); // Host/Faults.cpp
+void AddPrintCommands(CommandTable& commands);       // Host/CommandsPrint.cpp
+void AddPrintExpectations(CommandTable& expectations);  // Host/CommandsPrint.cpp
 
 class Scenario {
 public:
@@ -96,6 +98,10 @@ public:
     bool RunLine(const std::wstring& text, const std::wstring& file = L"", int number = 0);
 
     std::function<void(const std::wstring&)> print;  // receives every transcript and result line
+    // Receive the texts that `print` rendered and the template errors recorded meanwhile; unset,
+    // both go to the transcript.
+    std::function<void(const std::wstring&)> show;
+    std::function<void(const std::wstring&)> warn;
     Terminal& Host() { return terminal_; }
     PluginModule& Module() { return module_; }
     const std::wstring& PluginPath() const { return pluginPath_; }
@@ -111,6 +117,12 @@ public:
     co<IPaylantraControlPlugin> CreateControlPlugin();
     bool Started() const { return bool(plugin_); }
     void Say(const std::wstring& text) { if (print) print(text); }
+    void Show(const std::wstring& text) { show ? show(text) : Say(text); }
+    void Warn(const std::wstring& text) { warn ? warn(text) : Say(L"  template error: " + text); }
+    // A path of a scenario line: relative ones lie beside the file being run.
+    std::wstring Resolve(const std::wstring& path) const;
+    // The text of the last `print`.
+    std::wstring printed;
     // Reports an expectation: "ok ..." or a failure of the line.
     void Check(Line& line, bool holds, const std::wstring& expected, const std::wstring& found);
 
@@ -136,6 +148,8 @@ private:
     co<IPaylantraPlugin> plugin_;
     co<IPaylantraControlPlugin> control_;
     int failures_ = 0;
+    std::wstring folder_;  // of the file being run
+    int includeDepth_ = 0;
 };
 
 // A scenario line's error: the line fails with this text.

@@ -1,6 +1,6 @@
 // TallySim: the terminal simulator. Runs scenario files against the plugin DLL and prints what the
 // plugin did to the host.
-//   TallySim [--fresh] [--plugin PATH] [--outbox FOLDER] SCENARIO...
+//   TallySim [--fresh] [--preview] [--plugin PATH] [--outbox FOLDER] SCENARIO...
 //   TallySim --help [--markdown]
 //   TallySim --faults [--all | --sample N] [--jobs N] [--timeout S] SCENARIO   (Host/FaultMatrix.cpp)
 //   TallySim --fresh --fault-report FILE [--fault CALL#K] SCENARIO            one run of it
@@ -17,17 +17,22 @@
 
 namespace {
 
-void PrintUtf8(const std::wstring& text) {
+void WriteUtf8(FILE* to, const std::wstring& text) {
     std::string bytes = Narrow(text + L"\n", CP_UTF8);
-    fwrite(bytes.data(), 1, bytes.size(), stdout);
-    fflush(stdout);
+    fwrite(bytes.data(), 1, bytes.size(), to);
+    fflush(to);
 }
 
+void PrintUtf8(const std::wstring& text) { WriteUtf8(stdout, text); }
+void ErrorUtf8(const std::wstring& text) { WriteUtf8(stderr, text); }
+
 constexpr wchar_t kUsage[] =
-    L"usage: TallySim [--fresh] [--plugin PATH] [--outbox FOLDER] SCENARIO...\n"
+    L"usage: TallySim [--fresh] [--preview] [--plugin PATH] [--outbox FOLDER] SCENARIO...\n"
     L"       TallySim --help [--markdown]\n"
     L"       TallySim --faults [--all | --sample N] [--jobs N] [--timeout S] [--plugin PATH] SCENARIO\n"
     L"--fresh runs each file in a process of its own, with an empty registry, %TEMP% and %APPDATA%.\n"
+    L"--preview prints only the texts of `print` lines, and their template errors on stderr; the transcript\n"
+    L"goes to stderr when a line fails.\n"
     L"--faults runs the scenario once per failure point of the plugin (every registry, file and host call\n"
     L"at its k-th occurrence), each in a fresh process and registry, and checks that the terminal survives,\n"
     L"the failure shows and the bill counters stay exact.";
@@ -53,9 +58,11 @@ struct FaultRun {
     std::wstring report;
 };
 
-int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, const std::wstring& file,
-            const FaultRun& fault) {
-    PrintUtf8(L"== " + file + (fresh ? L" (fresh process, registry, %TEMP% and %APPDATA%)" : L""));
+int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, bool preview,
+            const std::wstring& file, const FaultRun& fault) {
+    std::vector<std::wstring> transcript;
+    auto say = [&](const std::wstring& text) { preview ? transcript.push_back(text) : PrintUtf8(text); };
+    say(L"== " + file + (fresh ? L" (fresh process, registry, %TEMP% and %APPDATA%)" : L""));
     // Each file runs against its own terminal, and with --fresh its own empty registry, %TEMP% and
     // %APPDATA%.
     std::unique_ptr<Host::ScratchHives> hives;
@@ -68,7 +75,11 @@ int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, 
     Host::Faults::Outcome outcome;
     {
         Host::Scenario scenario(plugin);
-        scenario.print = PrintUtf8;
+        scenario.print = say;
+        if (preview) {
+            scenario.show = PrintUtf8;
+            scenario.warn = ErrorUtf8;
+        }
         if (!outbox.empty()) scenario.Host().outboxFolder = outbox;
         if (fault.active) {
             // Loaded before the first line, so that every call the plugin makes is counted.
@@ -93,12 +104,14 @@ int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, 
     }
     Host::Boxes::All().clear();
     Host::Clock::Clear();
-    PrintUtf8(ok ? L"== passed" : L"== FAILED");
+    say(ok ? L"== passed" : L"== FAILED");
+    if (!ok)
+        for (const std::wstring& line : transcript) ErrorUtf8(line);
     return ok ? 0 : 1;
 }
 
 int Run(int argc, wchar_t** argv) {
-    bool fresh = false, help = false, markdown = false, faults = false;
+    bool fresh = false, preview = false, help = false, markdown = false, faults = false;
     int sample = 0, jobs = 1, timeout = 0;
     FaultRun fault;
     std::wstring plugin = Host::DefaultPluginPath(), outbox;
@@ -107,6 +120,8 @@ int Run(int argc, wchar_t** argv) {
         std::wstring arg = argv[i];
         if (arg == L"--fresh")
             fresh = true;
+        else if (arg == L"--preview")
+            preview = true;
         else if (arg == L"--help")
             help = true;
         else if (arg == L"--markdown")
@@ -151,6 +166,7 @@ int Run(int argc, wchar_t** argv) {
     // plugin set, the plugin's own statics): with --fresh each of several files gets a new process.
     if (fresh && files.size() > 1) {
         std::vector<std::wstring> options = {L"--fresh", L"--plugin", plugin};
+        if (preview) options.push_back(L"--preview");
         if (!outbox.empty()) options.insert(options.end(), {L"--outbox", outbox});
         int failed = 0;
         for (const std::wstring& file : files)
@@ -158,7 +174,7 @@ int Run(int argc, wchar_t** argv) {
         return failed ? 1 : 0;
     }
     int failed = 0;
-    for (const std::wstring& file : files) failed += RunFile(plugin, outbox, fresh, file, fault);
+    for (const std::wstring& file : files) failed += RunFile(plugin, outbox, fresh, preview, file, fault);
     return failed ? 1 : 0;
 }
 

@@ -389,6 +389,62 @@ TEST_F(ScenarioExpectations, KeywordsOutsideTheirChoicesFailTheLine) {
     EXPECT_EQ(0, scenario_.Host().FlagsObject().value);
 }
 
+TEST_F(ScenarioExpectations, IncludedFilesLieBesideTheirIncluderAndTheirFailuresFailTheLine) {
+    CreatePath(folder_.Path() + "\\parts");
+    WriteBytes(folder_.Path() + "\\main.scn", "include parts\\set.scn\r\nexpect prop B = 1\r\n");
+    WriteBytes(folder_.Path() + "\\parts\\set.scn", "prop B = 1\r\n");
+    EXPECT_TRUE(scenario_.RunFile(Widen(folder_.Path() + "\\main.scn")));
+    WriteBytes(folder_.Path() + "\\parts\\set.scn", "prop B = 2\r\n");
+    EXPECT_FALSE(scenario_.RunFile(Widen(folder_.Path() + "\\main.scn")));
+    WriteBytes(folder_.Path() + "\\parts\\set.scn", "expect prop B = 1\r\n");
+    EXPECT_FALSE(scenario_.RunFile(Widen(folder_.Path() + "\\main.scn"))) << "an included expectation that failed";
+    WriteBytes(folder_.Path() + "\\self.scn", "include self.scn\r\n");
+    EXPECT_FALSE(scenario_.RunFile(Widen(folder_.Path() + "\\self.scn"))) << "ends, and fails";
+    EXPECT_FALSE(Run(L"include " + Widen(folder_.Path()) + L"\\nosuch.scn"));
+}
+
+TEST_F(ScenarioExpectations, PrintShowsTheTextAndOnlyTheTemplateErrorsOfThatRequest) {
+    std::string templates = folder_.Path() + "\\templates";
+    CreatePath(templates);
+    EXPECT_FALSE(Run(L"templates " + Widen(templates))) << "a folder without templates";
+    WriteBytes(templates + "\\sum.TXT", "\xEF\xBB\xBF" + Narrow(L"Сумма %(x) %(nosuch)руб.", CP_UTF8));
+    ASSERT_TRUE(Run(L"templates " + Widen(templates)));
+    std::wstring log = Widen(folder_.Path()) + L"\\errors.txt";
+    ASSERT_TRUE(Run(L"reg HKCU\\Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Debug\\Macro DebugLog = sz:" + log));
+    std::vector<std::wstring> shown, warned;
+    scenario_.show = [&](const std::wstring& text) { shown.push_back(text); };
+    scenario_.warn = [&](const std::wstring& text) { warned.push_back(text); };
+    EXPECT_FALSE(Run(L"expect printed Сумма")) << "nothing printed yet";
+    ASSERT_TRUE(Run(L"start"));
+    ASSERT_TRUE(Run(L"print sum x=5"));
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], L"---- sum");
+    EXPECT_EQ(shown[1], L"Сумма 5 руб.");
+    ASSERT_EQ(warned.size(), 1u);
+    EXPECT_NE(warned[0].find(L"Ошибка шаблона текста, источник \"sum\": Имя не определено: nosuch."), std::wstring::npos);
+    EXPECT_TRUE(Run(L"expect printed Сумма 5 руб."));
+    EXPECT_FALSE(Run(L"expect printed Сумма 6"));
+    EXPECT_TRUE(Run(L"print sum x=6"));
+    EXPECT_EQ(warned.size(), 2u) << "the earlier record is not shown again";
+    EXPECT_FALSE(Run(L"print sum x")) << "a parameter without its value";
+    ASSERT_TRUE(Run(L"print nosuch"));
+    ASSERT_EQ(warned.size(), 3u) << "a template that cannot be loaded";
+    EXPECT_EQ(warned.back().rfind(L"Ошибка: Не удалось загрузить шаблон \"nosuch\"", 0), 0u) << Narrow(warned.back());
+    ASSERT_TRUE(Run(L"print sum x=7"));
+    EXPECT_EQ(warned.size(), 4u) << "the failure of the request before is not shown again";
+    EXPECT_TRUE(Run(L"exit"));
+    EXPECT_TRUE(Run(L"print sum x=8"));
+    EXPECT_FALSE(Run(L"expect printed Сумма")) << "no plugin answered: the text before is gone";
+}
+
+TEST_F(ScenarioExpectations, DumpedMailsReadAsTheyWereWritten) {
+    scenario_.Host().outboxFolder = Widen(folder_.Path());
+    scenario_.Host().Environment().PutProperty(L"Email.Text", L"Изъято купюр: 6 шт.");
+    RaiseFromPlugin(L"Email.SendMail");
+    ASSERT_TRUE(Run(L"dump mails"));
+    EXPECT_NE(std::find(out_.begin(), out_.end(), L"    Изъято купюр: 6 шт."), out_.end());
+}
+
 TEST(ScenarioLog, RecordFields) {
     Host::LogRecord full = Host::ParseLogRecord(L"10:00:00.000\t7\tCASH.DONE\t;a\tb");
     EXPECT_EQ(L"CASH.DONE", full.code);
