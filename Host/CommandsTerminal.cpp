@@ -9,13 +9,14 @@ namespace {
 
 void Control(Scenario& scenario, Line& line) {
     Terminal& terminal = scenario.Host();
-    size_t what = line.Keyword({L"open", L"command", L"apply", L"close"});
+    size_t what = line.Keyword({L"open", L"command", L"apply", L"close", L"click"});
     if (what == 0) {
         if (!scenario.Module().IsLoaded()) scenario.Module().Load(scenario.PluginPath());
         scenario.ControlPlugin() = scenario.Module().CreateControlPlugin();
         SetErrorInfo(0, nullptr);
         HRESULT hr = scenario.ControlPlugin()->AttachControl(&terminal.Panel());
         if (FAILED(hr)) terminal.RecordPluginFailure(L"AttachControl", hr);
+        PumpMessages(0);  // what the page posted to itself while it was set up
     } else if (what == 1 || what == 2) {
         bool apply = what == 2;
         std::wstring name = apply ? L"apply" : L"command";
@@ -32,6 +33,13 @@ void Control(Scenario& scenario, Line& line) {
                 terminal.transcript.Add(L"host", L"control " + name + L" answered " + std::to_wstring(result) +
                                                      (apply ? L", changed " + std::to_wstring(changed) : L""));
         }
+        PumpMessages(0);
+    } else if (what == 4) {
+        long id = long(line.Number());
+        HWND control = PageControl(scenario, id);
+        terminal.transcript.Add(L"host", L"control click " + std::to_wstring(id));
+        // As a mouse click: the button notifies the page window, which the panel hands to the page.
+        SendMessageW(control, BM_CLICK, 0, 0);
         PumpMessages(0);
     } else {
         terminal.Panel().Close();
@@ -84,11 +92,12 @@ void AddTerminalCommands(CommandTable& commands) {
                      if (!scenario.Started()) Fail(L"the terminal is not started");
                      scenario.Exit();
                  });
-    commands.Add(L"control open|command ID|apply|close",
+    commands.Add(L"control open|command ID|click ID|apply|close",
                  L"open: creates the control plugin object and calls `AttachControl` with the panel (the panel builds "
                  L"each added page's window from its dialog template in the plugin and hands it over with "
-                 L"`SetPageWindow`); command, apply: the page's `Command` with that id, its `Apply`; close: destroys the "
-                 L"windows, releases page and object",
+                 L"`SetPageWindow`); command, apply: the page's `Command` with that id, its `Apply`; click: clicks "
+                 L"control ID of the page as a person would (`BM_CLICK`), so its notification reaches the page through "
+                 L"the panel; close: destroys the windows, releases page and object",
                  Control);
     commands.Add(L"event NAME",
                  L"raises a named terminal event: `OnEvent` to each terminal extender, slot 11 to each session extender",

@@ -266,6 +266,7 @@ const CommandTable& Expectations() {
         CommandTable expectations;
         AddHostExpectations(expectations);
         AddLogExpectations(expectations);
+        AddPageExpectations(expectations);
         return expectations;
     }();
     return table;

@@ -69,6 +69,9 @@ void AddCashCommands(CommandTable& commands);        // Host/CommandsCash.cpp
 void AddSetupCommands(CommandTable& commands);       // Host/CommandsSetup.cpp
 void AddHostExpectations(CommandTable& expectations);  // Host/ExpectHost.cpp
 void AddLogExpectations(CommandTable& expectations);   // Host/ExpectLog.cpp
+void AddPageExpectations(CommandTable& expectations);  // Host/ExpectPage.cpp
+// The control of that id on the open control page; raises when there is none.
+HWND PageControl(Scenario& scenario, long id);
 
 class Scenario {
 public:
