@@ -2,6 +2,8 @@
 // blocks, fields and loops. Run by hand: wine-run benchmarks/MacroBench.exe [megabytes [piece]]
 // "MacroBench.exe scopes [V]" instead times V ":" variables followed by V define blocks for
 // V, 2V, 4V and 8V: the time per block stays flat when scopes cost what they bind.
+// "MacroBench.exe sizes" times templates of 10 KB, 100 KB, 1 MB and 8 MB and says whether the time
+// grows linearly with the size (./tally bench runs this).
 #include "MacroProc/MacroProc.h"
 #include <cstdio>
 #include <cstdlib>
@@ -52,18 +54,12 @@ int ScopeScaling(size_t v) {
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc > 1 && std::string(argv[1]) == "scopes") return ScopeScaling(argc > 2 ? size_t(std::atol(argv[2])) : 5000);
-    const double megabytes = argc > 1 ? std::atof(argv[1]) : 1.0;
-    const int only = argc > 2 ? std::atoi(argv[2]) : -1;
-    const std::wstring text = MakeTemplate(size_t(megabytes * 1024 * 1024), only);
+// The best of `runs` runs over `text`, in seconds; `produced` is the output's length.
+double BestRun(const std::wstring& text, int runs, size_t& produced) {
     LARGE_INTEGER freq, t0, t1;
     QueryPerformanceFrequency(&freq);
     double best = 1e9;
-    size_t produced = 0;
-    for (int run = 0; run < 5; ++run) {
+    for (int run = 0; run < runs; ++run) {
         MacroProc::Processor processor(L"bench", nullptr);
         for (auto [name, value] : {std::pair{L"bill", L"500"}, {L"total", L"42"}, {L"flag", L"1"},
                                    {L"amount", L"1234"}, {L"price", L"12.5"}, {L"c1", L"x"}, {L"c2", L"y"},
@@ -75,6 +71,39 @@ int main(int argc, char** argv) {
         QueryPerformanceCounter(&t1);
         best = std::min(best, Seconds(t0, t1, freq));
     }
+    return best;
+}
+
+// Time per character at the largest size against the smallest: within 1.5x counts as linear.
+int Sizes() {
+    const std::pair<const char*, size_t> sizes[] = {{"10 KB", 10 * 1024}, {"100 KB", 100 * 1024}, {"1 MB", 1024 * 1024}, {"8 MB", 8 * 1024 * 1024}};
+    double firstPerChar = 0, lastPerChar = 0;
+    for (const auto& [label, chars] : sizes) {
+        const std::wstring text = MakeTemplate(chars, -1);
+        size_t produced = 0;
+        // Small templates are timed more often: one run of 10 KB is within the clock's noise.
+        const double seconds = BestRun(text, chars <= 100 * 1024 ? 20 : 3, produced);
+        const double perChar = seconds / double(text.size());
+        if (firstPerChar == 0) firstPerChar = perChar;
+        lastPerChar = perChar;
+        std::printf("template %s: %zu chars in, %zu chars out, %.4f s, %.2f M chars/s\n", label, text.size(), produced,
+                    seconds, double(text.size()) / seconds / 1e6);
+    }
+    const double growth = lastPerChar / firstPerChar;
+    std::printf("template time per char, 8 MB against 10 KB: %.2fx (%s)\n", growth, growth <= 1.5 ? "linear" : "NOT linear");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "scopes") return ScopeScaling(argc > 2 ? size_t(std::atol(argv[2])) : 5000);
+    if (argc > 1 && std::string(argv[1]) == "sizes") return Sizes();
+    const double megabytes = argc > 1 ? std::atof(argv[1]) : 1.0;
+    const int only = argc > 2 ? std::atoi(argv[2]) : -1;
+    const std::wstring text = MakeTemplate(size_t(megabytes * 1024 * 1024), only);
+    size_t produced = 0;
+    const double best = BestRun(text, 5, produced);
     const double mb = double(text.size()) / (1024.0 * 1024.0);
     std::printf("template %.2f M chars, output %.2f M chars, best of 5: %.3f s, %.1f M chars/s\n", mb,
                 double(produced) / (1024.0 * 1024.0), best, mb / best);
