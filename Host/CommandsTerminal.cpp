@@ -2,6 +2,8 @@
 // events, the environment session and the terminal's notifications.
 #include "Host/Scenario.h"
 #include "Framework/Com.h"
+#include "Framework/Paths.h"
+#include "Host/Snapshot.h"
 
 namespace Host {
 
@@ -9,7 +11,7 @@ namespace {
 
 void Control(Scenario& scenario, Line& line) {
     Terminal& terminal = scenario.Host();
-    size_t what = line.Keyword({L"open", L"command", L"apply", L"close", L"click"});
+    size_t what = line.Keyword({L"open", L"command", L"apply", L"close", L"click", L"snapshot"});
     if (what == 0) {
         if (!scenario.Module().IsLoaded()) scenario.Module().Load(scenario.PluginPath());
         scenario.ControlPlugin() = scenario.Module().CreateControlPlugin();
@@ -41,6 +43,12 @@ void Control(Scenario& scenario, Line& line) {
         // As a mouse click: the button notifies the page window, which the panel hands to the page.
         SendMessageW(control, BM_CLICK, 0, 0);
         PumpMessages(0);
+    } else if (what == 5) {
+        std::wstring path = ExpEnv(line.Rest());
+        if (terminal.Panel().Pages().empty()) Fail(L"no control page is open");
+        PumpMessages(0);
+        SnapshotWindow(terminal.Panel().Pages().front().window, path);
+        terminal.transcript.Add(L"host", L"control snapshot " + path);
     } else {
         terminal.Panel().Close();
         scenario.ControlPlugin().Reset();
@@ -92,12 +100,12 @@ void AddTerminalCommands(CommandTable& commands) {
                      if (!scenario.Started()) Fail(L"the terminal is not started");
                      scenario.Exit();
                  });
-    commands.Add(L"control open|command ID|click ID|apply|close",
+    commands.Add(L"control open|command ID|click ID|apply|snapshot FILE.png|close",
                  L"open: creates the control plugin object and calls `AttachControl` with the panel (the panel builds "
                  L"each added page's window from its dialog template in the plugin and hands it over with "
                  L"`SetPageWindow`); command, apply: the page's `Command` with that id, its `Apply`; click: clicks "
                  L"control ID of the page as a person would (`BM_CLICK`), so its notification reaches the page through "
-                 L"the panel; close: destroys the windows, releases page and object",
+                 L"the panel; snapshot: writes a picture of the page; close: destroys the windows, releases page and object",
                  Control);
     commands.Add(L"event NAME",
                  L"raises a named terminal event: `OnEvent` to each terminal extender, slot 11 to each session extender",
