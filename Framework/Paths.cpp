@@ -3,7 +3,8 @@
 #include <windows.h>
 #include <vector>
 
-std::wstring ExpEnv(const std::wstring& text) {
+// ExpEnv, noting in `undefined` (when given) the name of the first reference that stays as written.
+static std::wstring Expand(const std::wstring& text, std::wstring* undefined) {
     std::wstring out;
     size_t pos = 0;
     while (pos < text.size()) {
@@ -21,6 +22,7 @@ std::wstring ExpEnv(const std::wstring& text) {
             pos = close + 1;
         } else {
             // Undefined: keep it as written; the closing '%' may open the next reference.
+            if (undefined && undefined->empty() && !name.empty()) *undefined = name;
             out += L'%';
             out += name;
             pos = close;
@@ -30,7 +32,14 @@ std::wstring ExpEnv(const std::wstring& text) {
     return out;
 }
 
+std::wstring ExpEnv(const std::wstring& text) { return Expand(text, nullptr); }
 std::string ExpEnv(const std::string& text) { return Narrow(ExpEnv(Widen(text))); }
+
+std::wstring UndefinedEnvReference(const std::wstring& text) {
+    std::wstring undefined;
+    Expand(text, &undefined);
+    return undefined;
+}
 
 static bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 

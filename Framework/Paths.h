@@ -6,6 +6,8 @@
 // and so does a lone '%'.
 std::string ExpEnv(const std::string& text);
 std::wstring ExpEnv(const std::wstring& text);
+// The name of the first %NAME% reference that ExpEnv would leave as written; empty when none.
+std::wstring UndefinedEnvReference(const std::wstring& text);
 
 bool IsAbsolutePath(const std::string& path);   // "C:\...", "C:/...", "\\server\..." or "\..."
 bool IsAbsolutePath(const std::wstring& path);

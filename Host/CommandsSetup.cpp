@@ -124,7 +124,7 @@ void AddSetupCommands(CommandTable& commands) {
                      scenario.Host().transcript.Add(L"host", L"clock set to " + date + L" " + time + (held ? L", held" : L""));
                  });
     commands.Add(L"reg \"HKLM\\KEY\" NAME = dword:N|sz:TEXT|delete",
-                 L"writes or deletes a registry value (`HKLM`, `HKCU` or the long names)", WriteRegistry);
+                 L"writes or deletes a registry value (`HKLM`, `HKCU`, `HKCR` or the long names; an empty NAME, `\"\"`, is the default value)", WriteRegistry);
     commands.Add(L"fail Object.Method [HRESULT|off]",
                  L"makes one host method answer a failure (default 0x80004005) until `off`; names as in "
                  L"`Host/HostObjects.cpp`, e.g. `Terminal.GetEnvironment`, `Session.GetProperty`, `Application.RunScript`; "

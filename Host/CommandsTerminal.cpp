@@ -13,8 +13,7 @@ void Control(Scenario& scenario, Line& line) {
     Terminal& terminal = scenario.Host();
     size_t what = line.Keyword({L"open", L"command", L"apply", L"close", L"click", L"snapshot"});
     if (what == 0) {
-        if (!scenario.Module().IsLoaded()) scenario.Module().Load(scenario.PluginPath());
-        scenario.ControlPlugin() = scenario.Module().CreateControlPlugin();
+        scenario.ControlPlugin() = scenario.CreateControlPlugin();
         SetErrorInfo(0, nullptr);
         HRESULT hr = scenario.ControlPlugin()->AttachControl(&terminal.Panel());
         if (FAILED(hr)) terminal.RecordPluginFailure(L"AttachControl", hr);
@@ -92,8 +91,16 @@ void SessionSlot(Scenario& scenario, Line& line) {
 }  // namespace
 
 void AddTerminalCommands(CommandTable& commands) {
+    commands.Add(L"install",
+                 L"loads the plugin if needed and calls its export `PaylantraPlugin_InstallInit` as the host does (by "
+                 L"name, plain C convention, a null pointer and a zero flag); the answer is kept for `expect install`",
+                 [](Scenario& scenario, Line&) { scenario.Install(); });
     commands.Add(L"start",
-                 L"loads the plugin if needed, creates the plugin object, `Attach`, then `OnStart` to every terminal extender",
+                 L"creates the plugin object, `Attach`, then `OnStart` to every terminal extender. Once an installation "
+                 L"wrote the plugin key's \"CLSID\", the object is made with that class ID through `CoCreateInstance`; "
+                 L"with `--fresh`, whose scratch classes root Wine's COM does not read, the simulator follows the "
+                 L"class's `InProcServer32` itself (that file, `DllGetClassObject`, `CreateInstance`). Before an "
+                 L"installation it comes straight from the DLL, loaded if needed",
                  [](Scenario& scenario, Line&) { scenario.Start(); });
     commands.Add(L"exit", L"`OnExit` to every terminal extender, then releases extenders and plugin objects",
                  [](Scenario& scenario, Line&) {
@@ -101,7 +108,8 @@ void AddTerminalCommands(CommandTable& commands) {
                      scenario.Exit();
                  });
     commands.Add(L"control open|command ID|click ID|apply|snapshot FILE.png|close",
-                 L"open: creates the control plugin object and calls `AttachControl` with the panel (the panel builds "
+                 L"open: creates the control plugin object (as `start` does, with the \"CLSID\" of "
+                 L"`Control Plugins\\Tallymark`) and calls `AttachControl` with the panel (the panel builds "
                  L"each added page's window from its dialog template in the plugin and hands it over with "
                  L"`SetPageWindow`); command, apply: the page's `Command` with that id, its `Apply`; click: clicks "
                  L"control ID of the page as a person would (`BM_CLICK`), so its notification reaches the page through "

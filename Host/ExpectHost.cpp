@@ -47,6 +47,13 @@ void AddHostExpectations(CommandTable& expectations) {
                          bool holds = actual == value || actual == L"sz:" + value || actual == L"dword:" + value;
                          scenario.Check(line, holds, L"reg " + keyText + L" \"" + name + L"\" = " + value, actual);
                      });
+    expectations.Add(L"install N", L"the last `install` was answered N; without an `install` it fails",
+                     [](Scenario& scenario, Line& line) {
+                         long long expected = line.Number();
+                         const std::optional<int>& answer = scenario.installAnswer;
+                         scenario.Check(line, answer && *answer == expected, L"install answered " + std::to_wstring(expected),
+                                        answer ? std::to_wstring(*answer) : std::wstring(L"no install ran"));
+                     });
     expectations.Add(L"box TEXT", L"a message box that no earlier `expect box` matched has TEXT in \"caption: text\"",
                      [](Scenario& scenario, Line& line) {
                          std::wstring text = line.Rest();

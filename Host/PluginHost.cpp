@@ -1,6 +1,7 @@
 #include "Host/PluginHost.h"
 #include "Framework/Exceptions.h"
 #include "Framework/Paths.h"
+#include "Framework/Registry.h"
 #include <shlwapi.h>
 #include <cstdlib>
 #include <mutex>
@@ -191,37 +192,44 @@ void PluginModule::Load(const std::wstring& path) {
     }
     module_ = module;
     getClassObject_ = entry;
+    installInit_ = reinterpret_cast<InstallInitFn>(reinterpret_cast<void*>(GetProcAddress(module, "PaylantraPlugin_InstallInit")));
 }
 
 void PluginModule::Unload() {
     if (module_) FreeLibrary(module_);
     module_ = nullptr;
     getClassObject_ = nullptr;
+    installInit_ = nullptr;
+}
+
+int PluginModule::InstallInit() const {
+    if (!installInit_) throw VelmorException("the plugin exports no PaylantraPlugin_InstallInit");
+    return installInit_(nullptr, 0);
+}
+
+bool RegisteredClass(const wchar_t* hostKey, CLSID& clsid) {
+    RegKey key(HKEY_LOCAL_MACHINE, hostKey, false, kRegReadAccess);
+    std::optional<std::wstring> text = key[L"CLSID"].Text();
+    if (!text) return false;
+    if (FAILED(CLSIDFromString(text->c_str(), &clsid)))
+        throw VelmorException(L"the \"CLSID\" value \"" + *text + L"\" of " + hostKey + L" is no class ID");
+    return true;
+}
+
+std::wstring ClassText(REFCLSID clsid) {
+    wchar_t text[40] = {};
+    StringFromGUID2(clsid, text, int(std::size(text)));
+    return text;
+}
+
+std::wstring RegisteredServer(REFCLSID clsid) {
+    RegKey server(HKEY_CLASSES_ROOT, L"CLSID\\" + ClassText(clsid) + L"\\InProcServer32", false, kRegReadAccess);
+    return server[L""].Text().value_or(std::wstring());
 }
 
 HRESULT PluginModule::GetClassObject(REFCLSID clsid, REFIID iid, void** object) const {
     if (!getClassObject_) return E_UNEXPECTED;
     return getClassObject_(clsid, iid, object);
-}
-
-namespace {
-
-template <class I>
-co<I> Create(const PluginModule& module, REFCLSID clsid) {
-    IClassFactory* factory = nullptr;
-    CoCallEx(module.GetClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), nullptr, kSource, __LINE__);
-    co<IClassFactory> owned = co<IClassFactory>::Attach(factory);
-    I* object = nullptr;
-    CoCallEx(factory->CreateInstance(nullptr, __uuidof(I), reinterpret_cast<void**>(&object)), nullptr, kSource, __LINE__);
-    return co<I>::Attach(object);
-}
-
-}  // namespace
-
-co<IPaylantraPlugin> PluginModule::CreatePlugin() const { return Create<IPaylantraPlugin>(*this, CLSID_Plugin); }
-
-co<IPaylantraControlPlugin> PluginModule::CreateControlPlugin() const {
-    return Create<IPaylantraControlPlugin>(*this, CLSID_ControlPlugin);
 }
 
 namespace {

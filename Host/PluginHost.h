@@ -60,15 +60,47 @@ public:
 
     // DllGetClassObject as the host calls it, its HRESULT unchanged.
     HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** object) const;
+    // PaylantraPlugin_InstallInit as the host calls it: by name, plain C convention, a null pointer
+    // and a zero flag; its answer. Raises when the plugin exports none.
+    int InstallInit() const;
     // Class object, then CreateInstance; raises CoError when either fails.
-    co<IPaylantraPlugin> CreatePlugin() const;
-    co<IPaylantraControlPlugin> CreateControlPlugin() const;
+    template <class I> co<I> Create(REFCLSID clsid) const {
+        IClassFactory* factory = nullptr;
+        CoCallEx(GetClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), nullptr, "Host/PluginHost", __LINE__);
+        co<IClassFactory> owned = co<IClassFactory>::Attach(factory);
+        I* object = nullptr;
+        CoCallEx(factory->CreateInstance(nullptr, __uuidof(I), reinterpret_cast<void**>(&object)), nullptr, "Host/PluginHost", __LINE__);
+        return co<I>::Attach(object);
+    }
+    co<IPaylantraPlugin> CreatePlugin() const { return Create<IPaylantraPlugin>(CLSID_Plugin); }
+    co<IPaylantraControlPlugin> CreateControlPlugin() const { return Create<IPaylantraControlPlugin>(CLSID_ControlPlugin); }
 
 private:
     HMODULE module_ = nullptr;
     using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
     GetClassObjectFn getClassObject_ = nullptr;
+    using InstallInitFn = int(__cdecl*)(void*, unsigned char);
+    InstallInitFn installInit_ = nullptr;
 };
+
+// The host's keys whose "CLSID" values name the plugin's two classes once it is installed.
+inline constexpr wchar_t kPluginKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark";
+inline constexpr wchar_t kControlPluginKey[] = L"Software\\Velmor\\Paylantra\\Control Plugins\\Tallymark";
+
+// The class ID that the "CLSID" value of the machine key `hostKey` names, as the host reads it
+// before it creates the object; false when there is no such value. Raises on a malformed one.
+bool RegisteredClass(const wchar_t* hostKey, CLSID& clsid);
+// The file that HKEY_CLASSES_ROOT names as the class's in-process server; empty when none.
+std::wstring RegisteredServer(REFCLSID clsid);
+std::wstring ClassText(REFCLSID clsid);  // "{XXXXXXXX-...}"
+// CoCreateInstance of an in-process server; raises CoError when it fails.
+template <class I>
+co<I> CreateThroughCom(REFCLSID clsid) {
+    I* object = nullptr;
+    CoCallEx(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I), reinterpret_cast<void**>(&object)), nullptr,
+             "Host/PluginHost", __LINE__);
+    return co<I>::Attach(object);
+}
 
 using ScratchHives = ::ScratchRegistry;
 

@@ -40,7 +40,7 @@ constexpr UINT kLogCodePage = 1251;
 }  // namespace
 
 std::wstring LogPattern() {
-    RegKey plugin(HKEY_LOCAL_MACHINE, L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark", false, kRegReadAccess);
+    RegKey plugin(HKEY_LOCAL_MACHINE, kPluginKey, false, kRegReadAccess);
     std::wstring pattern = ExpEnv(plugin ? plugin[L"LogPath"].Text().value_or(L"") : L"");
     if (pattern.empty()) Fail(L"the plugin's LogPath value is not set");
     return pattern;
@@ -209,7 +209,8 @@ HKEY ParseRegistryPath(const std::wstring& text, std::wstring& subpath) {
     subpath = slash == std::wstring::npos ? std::wstring() : text.substr(slash + 1);
     if (EqualNoCase(root, L"HKLM") || EqualNoCase(root, L"HKEY_LOCAL_MACHINE")) return HKEY_LOCAL_MACHINE;
     if (EqualNoCase(root, L"HKCU") || EqualNoCase(root, L"HKEY_CURRENT_USER")) return HKEY_CURRENT_USER;
-    Fail(L"registry path \"" + text + L"\" does not start with HKLM or HKCU");
+    if (EqualNoCase(root, L"HKCR") || EqualNoCase(root, L"HKEY_CLASSES_ROOT")) return HKEY_CLASSES_ROOT;
+    Fail(L"registry path \"" + text + L"\" does not start with HKLM, HKCU or HKCR");
 }
 
 SYSTEMTIME ParseClock(const std::wstring& text) {
@@ -328,13 +329,45 @@ Scenario::~Scenario() {
     if (Boxes::Sink() == &terminal_.transcript) Boxes::Sink() = nullptr;
 }
 
+void Scenario::LoadModule(const std::wstring& path) {
+    if (!module_.IsLoaded()) {
+        module_.Load(path);
+        terminal_.transcript.Add(L"host", L"loaded " + path);
+    } else if (GetModuleHandleW(path.c_str()) != module_.Handle()) {
+        Fail(L"the class is registered to " + path + L", but the simulator holds another plugin module");
+    }
+}
+
+template <class I>
+co<I> Scenario::CreateObject(const wchar_t* hostKey, REFCLSID direct) {
+    CLSID clsid{};
+    if (!RegisteredClass(hostKey, clsid)) {
+        LoadModule(pluginPath_);
+        return module_.Create<I>(direct);
+    }
+    const std::wstring server = RegisteredServer(clsid);
+    if (!server.empty()) LoadModule(server);
+    if (!ScratchHives::Active()) {
+        terminal_.transcript.Add(L"host", L"CoCreateInstance " + ClassText(clsid));
+        return CreateThroughCom<I>(clsid);
+    }
+    // COM would not see the scratch classes root: the registration is followed here as COM follows it.
+    if (server.empty()) CoCallEx(REGDB_E_CLASSNOTREG, nullptr, "Host/Scenario", __LINE__);
+    terminal_.transcript.Add(L"host", L"class " + ClassText(clsid) + L" from its InProcServer32 registration");
+    return module_.Create<I>(clsid);
+}
+
+co<IPaylantraControlPlugin> Scenario::CreateControlPlugin() { return CreateObject<IPaylantraControlPlugin>(kControlPluginKey, CLSID_ControlPlugin); }
+
+void Scenario::Install() {
+    LoadModule(pluginPath_);
+    installAnswer = module_.InstallInit();
+    terminal_.transcript.Add(L"host", L"PaylantraPlugin_InstallInit answered " + std::to_wstring(*installAnswer));
+}
+
 void Scenario::Start() {
     if (plugin_) Fail(L"the terminal is already started");
-    if (!module_.IsLoaded()) {
-        module_.Load(pluginPath_);
-        terminal_.transcript.Add(L"host", L"loaded " + pluginPath_);
-    }
-    plugin_ = module_.CreatePlugin();
+    plugin_ = CreateObject<IPaylantraPlugin>(kPluginKey, CLSID_Plugin);
     SetErrorInfo(0, nullptr);
     HRESULT hr = plugin_->Attach(terminal_.Object());
     if (FAILED(hr)) terminal_.RecordPluginFailure(L"Attach", hr);

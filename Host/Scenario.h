@@ -7,6 +7,7 @@
 #include "Host/PluginHost.h"
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -94,6 +95,11 @@ public:
     // For the commands.
     void Start();
     void Exit();
+    // Loads the plugin if needed and runs its installation export; the answer goes to installAnswer.
+    void Install();
+    std::optional<int> installAnswer;
+    // The control plugin object, made the way Start makes the plugin object.
+    co<IPaylantraControlPlugin> CreateControlPlugin();
     bool Started() const { return bool(plugin_); }
     void Say(const std::wstring& text) { if (print) print(text); }
     // Reports an expectation: "ok ..." or a failure of the line.
@@ -106,6 +112,12 @@ public:
     } matched;
 
 private:
+    // Loads the plugin module from `path` unless it is loaded; raises when another module is.
+    void LoadModule(const std::wstring& path);
+    // Once installed, through COM with the class ID that `hostKey` names, the registered server
+    // loaded here first so that it carries the simulator's redirections; before, from the DLL.
+    template <class I> co<I> CreateObject(const wchar_t* hostKey, REFCLSID direct);
+
     Terminal terminal_;
     PluginModule module_;
     std::wstring pluginPath_;

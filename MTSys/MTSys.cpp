@@ -1,6 +1,7 @@
 #include "MTSys/MTSys.h"
 #include "Framework/Com.h"
 #include <process.h>
+#include <algorithm>
 
 namespace MTSys {
 
@@ -168,57 +169,92 @@ Event TimerQueue::Timer::Cancel() {
 
 namespace Detail {
 
+struct PoolWait::Registration {
+    Registration(PoolWait* pool, Work work, void* context) : pool(pool), work(work), context(context) {}
+    PoolWait* pool;
+    Work work;
+    void* context;
+    HANDLE wait = nullptr;
+    Event done{true, false};  // set by the system once no callback of this registration runs
+};
+
 PoolWait::~PoolWait() {
     Unregister();
     DeleteCriticalSection(&lock_);
 }
 
-bool PoolWait::Register(HANDLE object, WAITORTIMERCALLBACK callback, void* context, DWORD ms, ULONG flags) {
+bool PoolWait::Register(HANDLE object, Work work, void* context, DWORD ms, ULONG flags) {
     Unregister();
     if (!object) return false;
     Lock guard(lock_);
-    HANDLE wait = nullptr;
-    // A callback that fires at once waits for the lock, and then finds the registration in place.
-    if (!RegisterWaitForSingleObject(&wait, object, callback, context, ms, flags)) return false;
-    wait_ = wait;
+    EndCurrent();  // registered by another thread meanwhile
+    std::shared_ptr<Registration> registration;
+    try {
+        registration = std::make_shared<Registration>(this, work, context);
+        // Room for its end, so that EndCurrent never allocates.
+        ending_.reserve(ending_.size() + 1);
+    } catch (...) {
+        return false;
+    }
+    // A callback that fires at once waits for the lock, and then finds its registration in place.
+    if (!RegisterWaitForSingleObject(&registration->wait, object, &Fire, registration.get(), ms, flags)) return false;
+    current_ = std::move(registration);
     return true;
 }
 
 bool PoolWait::IsRegistered() {
     Lock guard(lock_);
-    return wait_ != nullptr;
+    return current_ != nullptr;
+}
+
+void PoolWait::EndCurrent() {
+    if (!current_) return;
+    std::shared_ptr<Registration> ended = std::move(current_);
+    current_.reset();
+    // Success and ERROR_IO_PENDING alike leave the completion to the event; any other failure
+    // means the system holds no such wait, so no callback of it will come.
+    if (!UnregisterWaitEx(ended->wait, ended->done.Get()) && GetLastError() != ERROR_IO_PENDING)
+        SetEvent(ended->done.Get());
+    ending_.push_back(std::move(ended));
 }
 
 void PoolWait::Unregister() {
     EnterCriticalSection(&lock_);
-    UnregisterLocked();
+    EndCurrent();
+    if (runningThread_ == GetCurrentThreadId()) {
+        // Waiting for our own callback would never end; the next Unregister from outside waits.
+        LeaveCriticalSection(&lock_);
+        return;
+    }
+    // Ours and every level the caller holds: a callback blocked on the lock must get in to finish.
+    const LONG depth = lock_.RecursionCount;
+    while (!ending_.empty()) {
+        std::shared_ptr<Registration> next = ending_.front();
+        for (LONG i = 0; i < depth; ++i) LeaveCriticalSection(&lock_);
+        next->done.Wait(INFINITE);
+        for (LONG i = 0; i < depth; ++i) EnterCriticalSection(&lock_);
+        auto at = std::find(ending_.begin(), ending_.end(), next);
+        if (at != ending_.end()) ending_.erase(at);
+    }
+    LeaveCriticalSection(&lock_);
 }
 
-void PoolWait::UnregisterLocked() {
-    HANDLE wait = wait_;
-    wait_ = nullptr;
-    if (!wait) {
-        LeaveCriticalSection(&lock_);
-        return;
+void CALLBACK PoolWait::Fire(void* registration, BOOLEAN timedOut) {
+    // The registration outlives its callbacks: it is dropped only once its completion event is set.
+    auto* self = static_cast<Registration*>(registration);
+    PoolWait& pool = *self->pool;
+    EnterCriticalSection(&pool.lock_);
+    if (pool.current_.get() == self) {
+        DWORD outer = pool.runningThread_;
+        pool.runningThread_ = GetCurrentThreadId();
+        try {
+            self->work(self->context, timedOut != FALSE);
+        } catch (...) {
+            OutputDebugStringA("MTSys: a wait callback raised an exception\n");
+        }
+        pool.runningThread_ = outer;
     }
-    if (runningThread_ == GetCurrentThreadId()) {
-        // Called from our own callback: waiting for it to finish would never end.
-        UnregisterWaitEx(wait, nullptr);
-        LeaveCriticalSection(&lock_);
-        return;
-    }
-    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!done) {
-        LeaveCriticalSection(&lock_);
-        UnregisterWaitEx(wait, INVALID_HANDLE_VALUE);  // blocks until callbacks are done
-        return;
-    }
-    BOOL unregistered = UnregisterWaitEx(wait, done);
-    DWORD error = GetLastError();
-    // A callback already past the pool may be waiting for the lock; it finds no registration now.
-    LeaveCriticalSection(&lock_);
-    if (unregistered || error == ERROR_IO_PENDING) WaitForSingleObject(done, INFINITE);
-    CloseHandle(done);
+    LeaveCriticalSection(&pool.lock_);
 }
 
 }  // namespace Detail
@@ -229,15 +265,12 @@ WaitCallback::~WaitCallback() { wait_.Unregister(); }
 
 void WaitCallback::Start() {
     if (!object_.IsValid()) throw WindowsError(ERROR_INVALID_HANDLE, kSourcePath, __LINE__);
-    MTSYS_CHECK(wait_.Register(object_.Get(), &Callback, this, ms_, flags_));
+    MTSYS_CHECK(wait_.Register(object_.Get(), &Signal, this, ms_, flags_));
 }
 
 void WaitCallback::Release() { wait_.Unregister(); }
 
-void CALLBACK WaitCallback::Callback(void* context, BOOLEAN timedOut) {
-    auto* self = static_cast<WaitCallback*>(context);
-    self->wait_.Dispatch([&] { self->OnSignal(timedOut != FALSE); });
-}
+void WaitCallback::Signal(void* self, bool timedOut) { static_cast<WaitCallback*>(self)->OnSignal(timedOut); }
 
 SyncJoint::SyncJoint(const SyncObject& watched, const Event& target, DWORD ms, ULONG flags)
     : WaitCallback(watched, ms, flags), target_(target) {
@@ -378,9 +411,15 @@ void RegKeyChangeMonitor::Close() {
 void RegKeyChangeMonitor::Rearm() {
     Lock guard(lock_);
     ResetEvent(event_.Get());
-    LONG result = key_.IsOpen()
-                      ? RegNotifyChangeKeyValue(key_.Handle(), watchSubtree_, filter_, event_.Get(), TRUE)
-                      : LONG(ERROR_INVALID_HANDLE);
+    LONG result = ERROR_INVALID_HANDLE;
+    if (key_.IsOpen()) {
+        // A registration made by a pool thread must outlive it: the system may end that thread
+        // at any time. Systems older than the flag refuse it; there it lives with its thread.
+        result = RegNotifyChangeKeyValue(key_.Handle(), watchSubtree_, filter_ | REG_NOTIFY_THREAD_AGNOSTIC,
+                                         event_.Get(), TRUE);
+        if (result == ERROR_INVALID_PARAMETER)
+            result = RegNotifyChangeKeyValue(key_.Handle(), watchSubtree_, filter_, event_.Get(), TRUE);
+    }
     // A failed registration must not be waited on forever.
     if (result != ERROR_SUCCESS) SetEvent(event_.Get());
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <deque>
 #include <memory>
+#include <vector>
 #include "Framework/Exceptions.h"
 #include "Framework/Registry.h"
 
@@ -131,42 +132,38 @@ private:
 };
 
 namespace Detail {
-// One thread-pool wait registration guarded by a lock. A callback runs its work under the lock only
-// while the registration exists, so Unregister never overlaps a running callback.
+// One thread-pool wait registration guarded by a lock. Work runs under the lock and only for the
+// registration in place, so Unregister never overlaps it and a callback of an ended registration
+// does nothing. Each registration keeps a completion event: the owner never goes away while a
+// callback of any of its registrations may still run, even one unregistered from inside a callback.
 class PoolWait {
 public:
+    // Called under the lock; must not raise.
+    using Work = void (*)(void* context, bool timedOut);
+
     PoolWait() { InitializeCriticalSection(&lock_); }
+    // Must not run inside one of its own callbacks.
     ~PoolWait();
     PoolWait(const PoolWait&) = delete;
     PoolWait& operator=(const PoolWait&) = delete;
 
     // Replaces any earlier registration. False when the system refused it.
-    bool Register(HANDLE object, WAITORTIMERCALLBACK callback, void* context, DWORD ms, ULONG flags);
-    // Returns once no callback runs any more (at once when called from inside a callback).
+    bool Register(HANDLE object, Work work, void* context, DWORD ms, ULONG flags);
+    // Returns once no callback runs any more; from inside a callback it returns at once and a later
+    // Unregister (or the destructor) waits instead. Called with the lock held, it lets go of the
+    // lock while it waits, as a callback blocked on the lock has to get in to finish.
     void Unregister();
     bool IsRegistered();
-    // Called by the pool callback: runs `work` under the lock while registered; nothing escapes.
-    template <class Work> void Dispatch(Work&& work) noexcept {
-        EnterCriticalSection(&lock_);
-        if (wait_) {
-            DWORD outer = runningThread_;
-            runningThread_ = GetCurrentThreadId();
-            try {
-                work();
-            } catch (...) {
-                OutputDebugStringA("MTSys: a wait callback raised an exception\n");
-            }
-            runningThread_ = outer;
-        }
-        LeaveCriticalSection(&lock_);
-    }
     CRITICAL_SECTION& LockObject() { return lock_; }
 
 private:
-    void UnregisterLocked();  // entered with the lock held, leaves it
+    struct Registration;
+    static void CALLBACK Fire(void* registration, BOOLEAN timedOut);
+    void EndCurrent();  // lock held
     CRITICAL_SECTION lock_;
-    HANDLE wait_ = nullptr;
-    DWORD runningThread_ = 0;  // the thread inside a callback, 0 when none
+    std::shared_ptr<Registration> current_;
+    std::vector<std::shared_ptr<Registration>> ending_;  // unregistered, callbacks maybe still running
+    DWORD runningThread_ = 0;                            // the thread inside a callback, 0 when none
 };
 }  // namespace Detail
 
@@ -189,7 +186,7 @@ protected:
     void Start();
 
 private:
-    static void CALLBACK Callback(void* context, BOOLEAN timedOut);
+    static void Signal(void* self, bool timedOut);
     Detail::PoolWait wait_;
     SyncObject object_;
     DWORD ms_;

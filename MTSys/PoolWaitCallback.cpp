@@ -1,25 +1,25 @@
 #include "MTSys/PoolWaitCallback.h"
 #include "Framework/Com.h"
-#include <mutex>
+#include <atomic>
+#include <memory>
 
 WaitCallback::WaitCallback(HANDLE object) : object_(DuplicateProcessHandle(object)) {}
 
 WaitCallback::~WaitCallback() { wait_.Unregister(); }
 
 bool WaitCallback::Register(ULONG flags, DWORD ms) {
-    return object_.IsValid() && wait_.Register(object_.Get(), &Callback, this, ms, flags);
+    return object_.IsValid() && wait_.Register(object_.Get(), &Signal, this, ms, flags);
 }
 
 void WaitCallback::Release() { wait_.Unregister(); }
 
-void CALLBACK WaitCallback::Callback(void* context, BOOLEAN timedOut) {
-    auto* self = static_cast<WaitCallback*>(context);
-    self->wait_.Dispatch([&] { self->OnSignal(timedOut != FALSE); });
-}
+void WaitCallback::Signal(void* self, bool timedOut) { static_cast<WaitCallback*>(self)->OnSignal(timedOut); }
 
 namespace {
 struct PendingSend {
-    std::mutex registering;  // held until `wait` is stored: the object may be signalled already
+    // The registering call and the callback: whichever is done last unregisters and frees. The
+    // callback may run before the registering call has stored `wait`, so neither frees alone.
+    std::atomic<int> parties{2};
     HANDLE wait = nullptr;
     HWND window;
     UINT message;
@@ -27,36 +27,34 @@ struct PendingSend {
     LPARAM lParam;
 };
 
-void CALLBACK SendNow(void* context, BOOLEAN) {
-    auto* send = static_cast<PendingSend*>(context);
-    try {
-        std::lock_guard<std::mutex> registered(send->registering);
-    } catch (...) {
-        // Without the lock the registration may not be stored: leak the record rather than guess.
-        OutputDebugStringA("SendOnSignal: lock failed\n");
-        return;
-    }
-    SendMessageA(send->window, send->message, send->wParam, send->lParam);
-    // From inside its own callback this reports ERROR_IO_PENDING; the pool frees the wait afterwards.
+void Leave(PendingSend* send) {
+    if (send->parties.fetch_sub(1) != 1) return;
+    // Inside the callback, or just after it: the pool frees the wait once the callback is out.
     UnregisterWait(send->wait);
     delete send;
+}
+
+void CALLBACK SendNow(void* context, BOOLEAN) {
+    auto* send = static_cast<PendingSend*>(context);
+    SendMessageA(send->window, send->message, send->wParam, send->lParam);
+    Leave(send);
 }
 }  // namespace
 
 bool SendOnSignal(HANDLE object, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!object) return false;  // the system would register a wait that never ends
+    std::unique_ptr<PendingSend> send;
     try {
-        auto send = std::make_unique<PendingSend>();
-        send->window = window;
-        send->message = message;
-        send->wParam = wParam;
-        send->lParam = lParam;
-        std::lock_guard<std::mutex> registering(send->registering);
-        if (!RegisterWaitForSingleObject(&send->wait, object, &SendNow, send.get(), INFINITE, WT_EXECUTEONLYONCE))
-            return false;
-        send.release();  // the callback owns it now; it waits for the guard before reading `wait`
-        return true;
+        send = std::make_unique<PendingSend>();
     } catch (...) {
         return false;
     }
+    send->window = window;
+    send->message = message;
+    send->wParam = wParam;
+    send->lParam = lParam;
+    if (!RegisterWaitForSingleObject(&send->wait, object, &SendNow, send.get(), INFINITE, WT_EXECUTEONLYONCE))
+        return false;
+    Leave(send.release());
+    return true;
 }

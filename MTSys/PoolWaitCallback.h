@@ -16,7 +16,8 @@ public:
     virtual ~WaitCallback();
     // Replaces any earlier registration; false when the system refused it.
     virtual bool Register(ULONG flags, DWORD ms);
-    // Ends the registration; returns once no callback runs any more.
+    // Ends the registration; returns once no callback runs any more. Called with CallbackLock()
+    // held, it lets go of the lock while it waits and takes it back before it returns.
     virtual void Release();
     virtual void OnSignal(bool timedOut) = 0;
 
@@ -25,7 +26,7 @@ protected:
     CRITICAL_SECTION& CallbackLock() { return wait_.LockObject(); }
 
 private:
-    static void CALLBACK Callback(void* context, BOOLEAN timedOut);
+    static void Signal(void* self, bool timedOut);
     MTSys::Detail::PoolWait wait_;
     MTSys::SyncObject object_;
 };

@@ -100,6 +100,20 @@ std::wstring SubstituteCurrency(const std::wstring& text) {
     return ReplaceEntries(text, {{L"[*]", CurrencyCode()}, {L"(*)", CurrencySuffix()}});
 }
 
+void ShowModuleFailure(const wchar_t* failed, const wchar_t* unknown) noexcept {
+    try {
+        const std::wstring module = L"\"" + ModuleFileNameW(g_module) + L"\"";
+        const std::wstring caption = GetFileName(ModuleFileNameW(nullptr));
+        try {
+            throw;
+        } catch (const VelmorException& error) {
+            ErrorMessage(nullptr, failed + module + L": " + error.ReasonW(), caption);
+        } catch (...) {
+            ErrorMessage(nullptr, unknown + module, caption);
+        }
+    } catch (...) {
+    }
+}
 
 }  // namespace Plugin
 
@@ -121,21 +135,9 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid
         if (IsEqualCLSID(rclsid, CLSID_ControlPlugin)) return ServeFactory<Plugin::ControlPlugin>(riid, ppv);
         if (ppv) *ppv = nullptr;
         return E_NOINTERFACE;
-    } catch (const VelmorException& error) {
-        try {
-            ErrorMessage(nullptr, L"Ошибка загрузки модуля \"" + ModuleFileNameW(g_module) + L"\": " + error.ReasonW(),
-                         GetFileName(ModuleFileNameW(nullptr)));
-        } catch (...) {
-        }
     } catch (...) {
-        try {
-            ErrorMessage(nullptr, L"Неизвестная ошибка загрузки модуля \"" + ModuleFileNameW(g_module) + L"\"",
-                         GetFileName(ModuleFileNameW(nullptr)));
-        } catch (...) {
-        }
+        Plugin::ShowModuleFailure(L"Ошибка загрузки модуля ", L"Неизвестная ошибка загрузки модуля ");
     }
     return E_FAIL;
 }
 
-// Installation entry; the host calls it by name with two arguments it does not need here.
-extern "C" int __cdecl PaylantraPlugin_InstallInit(void*, unsigned char) { return 0; }

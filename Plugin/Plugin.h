@@ -29,4 +29,9 @@ std::wstring CurrencySuffix();
 // Replaces "[*]" by the currency code and "(*)" by the currency suffix, both read afresh.
 std::wstring SubstituteCurrency(const std::wstring& text);
 
+// Inside a catch block of an entry point: the error box for the exception being handled, captioned
+// with the executable's file name. A framework exception shows `failed`, the quoted module path,
+// ": " and its reason; any other `unknown` and the quoted module path.
+void ShowModuleFailure(const wchar_t* failed, const wchar_t* unknown) noexcept;
+
 }  // namespace Plugin

@@ -264,7 +264,8 @@ TEST(ScenarioLine, RegistryPathsAndClock) {
     EXPECT_EQ(HKEY_LOCAL_MACHINE, Host::ParseRegistryPath(L"HKLM\\Software\\X", path));
     EXPECT_EQ(L"Software\\X", path);
     EXPECT_EQ(HKEY_CURRENT_USER, Host::ParseRegistryPath(L"HKEY_CURRENT_USER\\Y", path));
-    EXPECT_THROW(Host::ParseRegistryPath(L"HKCR\\Z", path), VelmorException);
+    EXPECT_EQ(HKEY_CLASSES_ROOT, Host::ParseRegistryPath(L"HKCR\\Z", path));
+    EXPECT_THROW(Host::ParseRegistryPath(L"HKU\\Z", path), VelmorException);
     SYSTEMTIME st = Host::ParseClock(L"2026-12-08 23:59:58");
     EXPECT_EQ(2026, st.wYear);
     EXPECT_EQ(58, st.wSecond);
@@ -292,6 +293,8 @@ TEST_F(ScenarioRun, ExpectationsFailAndUnknownCommandsAreErrors) {
     EXPECT_TRUE(scenario_.RunLine(L"reg \"HKCU\\Software\\T\" V = delete"));
     EXPECT_TRUE(scenario_.RunLine(L"expect reg \"HKCU\\Software\\T\" V = missing"));
     EXPECT_FALSE(scenario_.RunLine(L"reg \"HKCU\\Software\\T\" V = 5"));
+    EXPECT_FALSE(scenario_.RunLine(L"expect install 1")) << "no install ran";
+    EXPECT_EQ(L"FAIL line:0: expected install answered 1, found no install ran", out.back());
 }
 
 // Each expectation fails on a counter-example of what it states.

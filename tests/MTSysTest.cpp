@@ -1,6 +1,7 @@
 #include "MTSys/MTSys.h"
 #include "MTSys/PoolWaitCallback.h"
 #include "Framework/Com.h"
+#include "tests/ProcessStats.h"
 #include "tests/RegistryFixture.h"
 #include <gtest/gtest.h>
 #include <atomic>
@@ -543,4 +544,215 @@ TEST_F(MTSysRegMonitor, PoolWaitOnTheMonitorFiresOnChange) {
     Write(L"Watched", 2);
     ASSERT_TRUE(gate.entered.Wait(kGenerous));
     EXPECT_FALSE(gate.lastTimedOut);
+}
+
+// ---- faults under teardown and load ----
+
+namespace {
+
+unsigned __stdcall RunFunction(void* function) {
+    (*static_cast<std::function<void()>*>(function))();
+    return 0;
+}
+
+// Runs `call` on a thread of its own; false when it has not come back within `ms`. A call that
+// deadlocked is left behind with what it uses, as it cannot be ended.
+bool ComesBack(std::function<void()> call, DWORD ms) {
+    auto* function = new std::function<void()>(std::move(call));
+    Thread thread;
+    thread.Start(&RunFunction, function);
+    if (!thread.Wait(ms)) return false;
+    delete function;
+    return true;
+}
+
+// Whether another thread finds the lock taken.
+bool HeldElsewhere(CRITICAL_SECTION& lock) {
+    bool entered = false;
+    EXPECT_TRUE(ComesBack(
+        [&] {
+            entered = TryEnterCriticalSection(&lock);
+            if (entered) LeaveCriticalSection(&lock);
+        },
+        kGenerous));
+    return !entered;
+}
+
+// Guards state of its own against OnSignal with the callback's lock, Release included.
+struct LockingWait : ::WaitCallback {
+    explicit LockingWait(HANDLE object) : ::WaitCallback(object) {}
+    using ::WaitCallback::CallbackLock;
+    ~LockingWait() override { Release(); }
+    void OnSignal(bool) override { ++calls; }
+    // Runs `meanwhile`, then Release, with the lock held; answers whether it was still held after.
+    bool ReleaseHoldingTheLock(const std::function<void()>& meanwhile) {
+        Lock guard(CallbackLock());
+        meanwhile();
+        Release();
+        return HeldElsewhere(CallbackLock());
+    }
+    std::atomic<int> calls{0};
+};
+
+}  // namespace
+
+TEST(MTSysWaitCallback, ReleaseHoldingTheCallbackLockLetsABlockedCallbackThrough) {
+    Event watched(true, false);
+    auto wait = std::make_unique<LockingWait>(watched.Get());
+    // Its callback blocks on the lock held below.
+    ASSERT_TRUE(wait->Register(WT_EXECUTEONLYONCE, INFINITE));
+    bool heldAfter = false;
+    bool back = ComesBack(
+        [&] {
+            heldAfter = wait->ReleaseHoldingTheLock([&] {
+                watched.Set();
+                Sleep(200);  // gives the callback the time to reach the lock
+            });
+        },
+        kGenerous);
+    if (!back) {
+        wait.release();  // its callback and the releasing thread are stuck on each other
+        FAIL() << "Release deadlocked with a callback waiting for the lock its caller held";
+    }
+    EXPECT_TRUE(heldAfter) << "the caller's lock was not taken back";
+    EXPECT_EQ(wait->calls, 0) << "a callback ran after Release";
+    EXPECT_FALSE(HeldElsewhere(wait->CallbackLock()));
+}
+
+// The first callback ends the registration from inside; the event left set has queued more of
+// them, and the object goes while they may still be on their way. They must not reach it.
+template <class Wait>
+void ExpectDestroyedAfterReleaseInside(const std::function<std::unique_ptr<Wait>(Gate&, const Event&)>& start) {
+    for (int round = 0; round < 100; ++round) {
+        Gate gate;
+        gate.open.Set();
+        Event watched(true, true);
+        std::unique_ptr<Wait> wait = start(gate, watched);
+        ASSERT_TRUE(wait);
+        ASSERT_TRUE(gate.entered.Wait(kGenerous));
+        wait.reset();
+        ASSERT_EQ(gate.calls, 1) << "round " << round;
+    }
+}
+
+TEST(MTSysWaitCallback, DestroyedAfterReleaseFromInsideWhileCallbacksQueue) {
+    ExpectDestroyedAfterReleaseInside<GatedNamespaceWait>([](Gate& gate, const Event& watched) {
+        auto wait = std::make_unique<GatedNamespaceWait>(gate, watched, INFINITE, WT_EXECUTEDEFAULT);
+        wait->releaseInside = true;
+        wait->Begin();
+        return wait;
+    });
+    ExpectDestroyedAfterReleaseInside<GatedPoolWait>([](Gate& gate, const Event& watched) {
+        auto wait = std::make_unique<GatedPoolWait>(gate, watched);
+        wait->releaseInside = true;
+        if (!wait->Register(WT_EXECUTEDEFAULT, INFINITE)) wait.reset();
+        return wait;
+    });
+}
+
+TEST(MTSysSendOnSignal, ObjectsSignalledBeforehandEachSendOnce) {
+    // The callback may run before the registration has been stored: the record must survive both.
+    CountingWindow window;
+    const int kSends = 100;
+    std::vector<Event> signalled;
+    for (int i = 0; i < kSends; ++i) signalled.emplace_back(true, true);
+    for (int i = 0; i < kSends; ++i) ASSERT_TRUE(SendOnSignal(signalled[i].Get(), window.hwnd(), WM_APP + 7, i, 0));
+    DWORD start = GetTickCount();
+    while (window.sent.size() < size_t(kSends) && GetTickCount() - start < kGenerous) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    std::vector<int> seen(kSends, 0);
+    for (auto& [wp, lp] : window.sent) ++seen.at(size_t(wp));
+    for (int i = 0; i < kSends; ++i) EXPECT_EQ(seen[i], 1) << "send " << i;
+}
+
+TEST_F(MTSysRegMonitor, RearmedByAThreadThatEndsKeepsWatching) {
+    Write(L"Watched", 1);
+    RegKeyChangeMonitor monitor(HKEY_LOCAL_MACHINE, "Watched", true, REG_NOTIFY_CHANGE_LAST_SET);
+    Write(L"Watched", 2);
+    ASSERT_EQ(WaitForSingleObject(monitor.GetHandle(), kGenerous), WAIT_OBJECT_0);
+    // As a pool thread would, which the system may end at any time afterwards.
+    ASSERT_TRUE(ComesBack([&] { monitor.Rearm(); }, kGenerous));
+    EXPECT_FALSE(IsSet(monitor.GetHandle())) << "the watch ended with the thread that armed it";
+    Write(L"Watched", 3);
+    EXPECT_EQ(WaitForSingleObject(monitor.GetHandle(), kGenerous), WAIT_OBJECT_0);
+}
+
+namespace {
+// A pool wait on a registry watch that it holds and drops on Release under the callback's lock,
+// as the control page's watch does.
+class WatchedKey : public ::WaitCallback {
+public:
+    WatchedKey(std::shared_ptr<RegKeyChangeMonitor> monitor, HANDLE fired)
+        : ::WaitCallback(monitor->GetHandle()), monitor_(std::move(monitor)), fired_(fired) {}
+    ~WatchedKey() override { Release(); }
+    void Release() override {
+        Lock guard(CallbackLock());
+        ::WaitCallback::Release();
+        monitor_.reset();
+    }
+    void OnSignal(bool) override { SetEvent(fired_); }
+
+private:
+    std::shared_ptr<RegKeyChangeMonitor> monitor_;
+    HANDLE fired_;
+};
+
+// Keeps a core busy while it lives, so that pool callbacks and teardown interleave differently.
+class CpuLoad {
+public:
+    explicit CpuLoad(int threads) {
+        for (int i = 0; i < threads; ++i) {
+            workers_.emplace_back();
+            workers_.back().Start(&Spin, &stop_);
+        }
+    }
+    ~CpuLoad() {
+        stop_ = true;
+        for (Thread& worker : workers_) worker.Wait(kGenerous);
+    }
+
+private:
+    static unsigned __stdcall Spin(void* stop) {
+        unsigned spins = 0;
+        while (!*static_cast<std::atomic<bool>*>(stop))
+            if (++spins % 4096 == 0) SwitchToThread();
+        return 0;
+    }
+    std::atomic<bool> stop_{false};
+    std::vector<Thread> workers_;
+};
+}  // namespace
+
+TEST_F(MTSysRegMonitor, ThousandWatchesFiredRearmedAndDestroyedLeakNothing) {
+    Write(L"Watched\\Below", 0);
+    Event fired(true, false);
+    DWORD value = 0;
+    auto round = [&] {
+        auto monitor = std::make_shared<RegKeyChangeMonitor>(HKEY_LOCAL_MACHINE, "Watched", true, REG_NOTIFY_CHANGE_LAST_SET);
+        auto watch = std::make_unique<WatchedKey>(monitor, fired.Get());
+        fired.Reset();
+        ASSERT_TRUE(watch->Register(WT_EXECUTEONLYONCE, INFINITE));
+        Write(L"Watched\\Below", ++value);
+        ASSERT_TRUE(fired.Wait(kGenerous)) << "a write was not seen, value " << value;
+        // Re-armed as each refresh does; the change it sees arrives while the watch goes away.
+        monitor->Rearm();
+        ASSERT_TRUE(watch->Register(WT_EXECUTEONLYONCE, INFINITE));
+        Write(L"Watched\\Below", ++value);
+        watch.reset();
+    };
+    round();  // the pool and the registry make what they keep on first use
+    const size_t before = OpenHandleCount();
+    ASSERT_GT(before, 0u);
+    bool back = ComesBack(
+        [&] {
+            CpuLoad load(1);
+            for (int i = 0; i < 1000 && !HasFatalFailure(); ++i) round();
+        },
+        120000);
+    ASSERT_TRUE(back) << "deadlocked";
+    const size_t after = OpenHandleCount();
+    EXPECT_LE(after, before + 10) << "handles before " << before << ", after " << after;
 }

@@ -9,6 +9,7 @@ namespace {
 
 const char kSource[] = "tests/ScratchRegistry";
 std::atomic<unsigned> g_serial{0};
+std::atomic<int> g_live{0};
 
 FILETIME ProcessCreation(HANDLE process) {
     FILETIME created{}, exited{}, kernel{}, user{};
@@ -68,6 +69,7 @@ ScratchRegistry::Run::Run() {
     // The scratch keys live in the real user hive, made before either hive is redirected.
     RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
     RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
     SweepLeftovers();
     name_ = std::wstring(kScratchRoot) + L"\\" +
             RunName(GetCurrentProcessId(), ProcessCreation(GetCurrentProcess()), ++g_serial);
@@ -81,4 +83,12 @@ ScratchRegistry::Run::~Run() {
 }
 
 ScratchRegistry::ScratchRegistry()
-    : machine_(HKEY_LOCAL_MACHINE, run_.Handle(), L"HKLM"), user_(HKEY_CURRENT_USER, run_.Handle(), L"HKCU") {}
+    : machine_(HKEY_LOCAL_MACHINE, run_.Handle(), L"HKLM"),
+      user_(HKEY_CURRENT_USER, run_.Handle(), L"HKCU"),
+      classes_(HKEY_CLASSES_ROOT, run_.Handle(), L"HKCR") {
+    ++g_live;
+}
+
+ScratchRegistry::~ScratchRegistry() { --g_live; }
+
+bool ScratchRegistry::Active() { return g_live > 0; }

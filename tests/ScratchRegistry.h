@@ -1,5 +1,6 @@
-// HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER of this process redirected to new empty keys while it
-// lives, and the keys removed afterwards: a clean registry for a simulator run or a test. The
+// HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER and HKEY_CLASSES_ROOT of this process redirected to new
+// empty keys while it lives, and the keys removed afterwards: a clean registry for a simulator run or
+// a test, in which no class registration reaches the real one. The
 // scratch keys live in the real user hive under kScratchRoot, one subkey per run named after the
 // process that made it, so that a run that crashed is swept by the next one.
 #pragma once
@@ -28,6 +29,10 @@ public:
     ScratchRegistry(const ScratchRegistry&) = delete;
     ScratchRegistry& operator=(const ScratchRegistry&) = delete;
 
+    ~ScratchRegistry();
+    // Whether one lives. Wine's COM reads the machine's classes key directly, past any redirection
+    // of HKEY_CLASSES_ROOT, so a class registered here is not found by CoCreateInstance.
+    static bool Active();
     // Removes the scratch keys of runs whose process is gone; returns how many.
     static unsigned SweepLeftovers();
     // The key name a run of process `pid` started at `created` (its creation time) uses.
@@ -49,5 +54,5 @@ private:
     };
 
     Run run_;
-    HiveOverride machine_, user_;
+    HiveOverride machine_, user_, classes_;
 };
