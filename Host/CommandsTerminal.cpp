@@ -2,6 +2,8 @@
 // events, the environment session and the terminal's notifications.
 #include "Host/Scenario.h"
 #include "Framework/Com.h"
+#include "Framework/Paths.h"
+#include "Host/Snapshot.h"
 
 namespace Host {
 
@@ -9,12 +11,13 @@ namespace {
 
 void Control(Scenario& scenario, Line& line) {
     Terminal& terminal = scenario.Host();
-    size_t what = line.Keyword({L"open", L"command", L"apply", L"close"});
+    size_t what = line.Keyword({L"open", L"command", L"apply", L"close", L"click", L"snapshot"});
     if (what == 0) {
         scenario.ControlPlugin() = scenario.CreateControlPlugin();
         SetErrorInfo(0, nullptr);
         HRESULT hr = scenario.ControlPlugin()->AttachControl(&terminal.Panel());
         if (FAILED(hr)) terminal.RecordPluginFailure(L"AttachControl", hr);
+        PumpMessages(0);  // what the page posted to itself while it was set up
     } else if (what == 1 || what == 2) {
         bool apply = what == 2;
         std::wstring name = apply ? L"apply" : L"command";
@@ -32,6 +35,19 @@ void Control(Scenario& scenario, Line& line) {
                                                      (apply ? L", changed " + std::to_wstring(changed) : L""));
         }
         PumpMessages(0);
+    } else if (what == 4) {
+        long id = long(line.Number());
+        HWND control = PageControl(scenario, id);
+        terminal.transcript.Add(L"host", L"control click " + std::to_wstring(id));
+        // As a mouse click: the button notifies the page window, which the panel hands to the page.
+        SendMessageW(control, BM_CLICK, 0, 0);
+        PumpMessages(0);
+    } else if (what == 5) {
+        std::wstring path = ExpEnv(line.Rest());
+        if (terminal.Panel().Pages().empty()) Fail(L"no control page is open");
+        PumpMessages(0);
+        SnapshotWindow(terminal.Panel().Pages().front().window, path);
+        terminal.transcript.Add(L"host", L"control snapshot " + path);
     } else {
         terminal.Panel().Close();
         scenario.ControlPlugin().Reset();
@@ -91,12 +107,13 @@ void AddTerminalCommands(CommandTable& commands) {
                      if (!scenario.Started()) Fail(L"the terminal is not started");
                      scenario.Exit();
                  });
-    commands.Add(L"control open|command ID|apply|close",
+    commands.Add(L"control open|command ID|click ID|apply|snapshot FILE.png|close",
                  L"open: creates the control plugin object (as `start` does, with the \"CLSID\" of "
                  L"`Control Plugins\\Tallymark`) and calls `AttachControl` with the panel (the panel builds "
                  L"each added page's window from its dialog template in the plugin and hands it over with "
-                 L"`SetPageWindow`); command, apply: the page's `Command` with that id, its `Apply`; close: destroys the "
-                 L"windows, releases page and object",
+                 L"`SetPageWindow`); command, apply: the page's `Command` with that id, its `Apply`; click: clicks "
+                 L"control ID of the page as a person would (`BM_CLICK`), so its notification reaches the page through "
+                 L"the panel; snapshot: writes a picture of the page; close: destroys the windows, releases page and object",
                  Control);
     commands.Add(L"event NAME",
                  L"raises a named terminal event: `OnEvent` to each terminal extender, slot 11 to each session extender",

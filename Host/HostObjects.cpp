@@ -421,8 +421,10 @@ STDMETHODIMP ControlPanel::AddPage(IDispatch* page, BSTR modulePath, BSTR templa
         return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
     }
     if (!frame_)
-        frame_ = CreateWindowExW(0, L"STATIC", L"TallySim control panel", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, 640, 480, nullptr, nullptr, nullptr, nullptr);
+        // A plain pop-up: shown without a window manager's frame, and gone at once when destroyed
+        // (a framed window waits for a window manager that the test display lacks).
+        frame_ = CreateWindowExW(0, L"STATIC", L"TallySim control panel", WS_POPUP | WS_CLIPCHILDREN, 0, 0, 420, 400,
+                                 nullptr, nullptr, nullptr, nullptr);
     if (!frame_) {
         // Without a display no window can be made; say so rather than fail on the page's child style.
         DWORD error = GetLastError();
@@ -444,7 +446,13 @@ STDMETHODIMP ControlPanel::AddPage(IDispatch* page, BSTR modulePath, BSTR templa
         host_->RecordPluginFailure(L"SetPageWindow", hr);
     else
         host_->transcript.Add(L"host", accepted ? L"page window accepted" : L"page window refused");
+    // Sized to the panel as a property sheet sizes its pages, and shown as the host shows its panel,
+    // so the page's keyboard handling sees a visible window.
+    RECT client{};
+    GetClientRect(frame_, &client);
+    SetWindowPos(window, nullptr, 0, 0, client.right, client.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(window, SW_SHOW);
+    ShowWindow(frame_, SW_SHOWNOACTIVATE);
     return S_OK;
 }
 

@@ -289,6 +289,7 @@ const CommandTable& Expectations() {
         AddLogExpectations(expectations);
         AddFaultExpectations(expectations);
         AddPrintExpectations(expectations);
+        AddPageExpectations(expectations);
         return expectations;
     }();
     return table;

@@ -84,6 +84,9 @@ struct DialogStep {
 void AddFaultExpectations(CommandTable& expectations); // Host/Faults.cpp
 void AddPrintCommands(CommandTable& commands);       // Host/CommandsPrint.cpp
 void AddPrintExpectations(CommandTable& expectations);  // Host/CommandsPrint.cpp
+void AddPageExpectations(CommandTable& expectations);  // Host/ExpectPage.cpp
+// The control of that id on the open control page; raises when there is none.
+HWND PageControl(Scenario& scenario, long id);
 
 class Scenario {
 public:

@@ -17,6 +17,9 @@ using PLLib::kPrintTemplatesKey;
 inline constexpr wchar_t kControlPluginKey[] = L"Software\\Velmor\\Paylantra\\Control Plugins\\Tallymark";
 inline constexpr wchar_t kOptionsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Options";
 inline constexpr wchar_t kOptionsAlertEventsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Options\\Alert Events";
+// The terminal events that may send an alert, each a flag under `Options\Alert Events`.
+inline constexpr const wchar_t* kAlertEventNames[] = {L"Startup", L"Exit", L"NextDay", L"Payment", L"SessionFinish",
+                                                      L"BillCounterOverflow", L"NoStacker", L"Stacker", L"Collect", L"ZReport"};
 inline constexpr wchar_t kConfigKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Config";
 inline constexpr wchar_t kConfigAlertEventsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Config\\Alert Events";
 inline constexpr wchar_t kReportPathsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Config\\Paths\\Reports";
