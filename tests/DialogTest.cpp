@@ -260,7 +260,7 @@ TEST_F(Dialogs, StepsLeftOverAndFailedStepsFailWithTheirLine) {
 // ---- pictures ------------------------------------------------------------------------------------
 
 // Decodes a PNG file with the system's own codecs into top-down RGB rows.
-std::vector<uint8_t> DecodePng(const std::wstring& path, UINT& width, UINT& height) {
+std::vector<uint8_t> DecodePngHere(const std::wstring& path, UINT& width, UINT& height) {
     IWICImagingFactory* factory = nullptr;
     EXPECT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                               IID_IWICImagingFactory, reinterpret_cast<void**>(&factory)));
@@ -281,6 +281,13 @@ std::vector<uint8_t> DecodePng(const std::wstring& path, UINT& width, UINT& heig
     if (frame) frame->Release();
     if (decoder) decoder->Release();
     factory->Release();
+    return rgb;
+}
+
+// WIC finds its codecs under HKEY_CLASSES_ROOT, which the tests' scratch registry hides.
+std::vector<uint8_t> DecodePng(const std::wstring& path, UINT& width, UINT& height) {
+    std::vector<uint8_t> rgb;
+    ScratchRegistry::WithRealClasses([&] { rgb = DecodePngHere(path, width, height); });
     return rgb;
 }
 

@@ -10,6 +10,7 @@ namespace {
 const char kSource[] = "tests/ScratchRegistry";
 std::atomic<unsigned> g_serial{0};
 std::atomic<int> g_live{0};
+ScratchRegistry* g_newest = nullptr;  // the override in force when several nest
 
 FILETIME ProcessCreation(HANDLE process) {
     FILETIME created{}, exited{}, kernel{}, user{};
@@ -44,6 +45,15 @@ HiveOverride::HiveOverride(HKEY hive, HKEY parent, const std::wstring& name)
 }
 
 HiveOverride::~HiveOverride() { RegOverridePredefKey(hive_, nullptr); }
+
+void HiveOverride::WithRealHive(const std::function<void()>& work) {
+    RegOverridePredefKey(hive_, nullptr);
+    struct Back {
+        HiveOverride* self;
+        ~Back() { RegOverridePredefKey(self->hive_, self->key_.Handle()); }
+    } back{this};
+    work();
+}
 
 std::wstring ScratchRegistry::RunName(DWORD pid, const FILETIME& created, unsigned serial) {
     unsigned long long start = (unsigned long long)created.dwHighDateTime << 32 | created.dwLowDateTime;
@@ -85,10 +95,21 @@ ScratchRegistry::Run::~Run() {
 ScratchRegistry::ScratchRegistry()
     : machine_(HKEY_LOCAL_MACHINE, run_.Handle(), L"HKLM"),
       user_(HKEY_CURRENT_USER, run_.Handle(), L"HKCU"),
-      classes_(HKEY_CLASSES_ROOT, run_.Handle(), L"HKCR") {
+      classes_(HKEY_CLASSES_ROOT, run_.Handle(), L"HKCR"), outer_(g_newest) {
     ++g_live;
+    g_newest = this;
 }
 
-ScratchRegistry::~ScratchRegistry() { --g_live; }
+ScratchRegistry::~ScratchRegistry() {
+    --g_live;
+    if (g_newest == this) g_newest = outer_;
+}
+
+void ScratchRegistry::WithRealClasses(const std::function<void()>& work) {
+    if (g_newest)
+        g_newest->classes_.WithRealHive(work);
+    else
+        work();
+}
 
 bool ScratchRegistry::Active() { return g_live > 0; }

@@ -5,6 +5,7 @@
 // process that made it, so that a run that crashed is swept by the next one.
 #pragma once
 #include "Framework/Registry.h"
+#include <functional>
 #include <string>
 
 inline constexpr wchar_t kScratchRoot[] = L"Software\\TallymarkScratch";
@@ -16,6 +17,8 @@ public:
     HiveOverride(HKEY hive, HKEY parent, const std::wstring& name);  // raises WindowsError
     ~HiveOverride();
     HiveOverride(const HiveOverride&) = delete;
+    // The real hive back while `work` runs (for system components that look up their classes).
+    void WithRealHive(const std::function<void()>& work);
     HiveOverride& operator=(const HiveOverride&) = delete;
 
 private:
@@ -35,6 +38,9 @@ public:
     static bool Active();
     // Removes the scratch keys of runs whose process is gone; returns how many.
     static unsigned SweepLeftovers();
+    // Runs `work` with the real HKEY_CLASSES_ROOT (WIC, for one, finds its codecs there), or just
+    // runs it when no scratch registry lives.
+    static void WithRealClasses(const std::function<void()>& work);
     // The key name a run of process `pid` started at `created` (its creation time) uses.
     static std::wstring RunName(DWORD pid, const FILETIME& created, unsigned serial);
 
@@ -55,4 +61,5 @@ private:
 
     Run run_;
     HiveOverride machine_, user_, classes_;
+    ScratchRegistry* outer_;  // the one in force before this
 };
