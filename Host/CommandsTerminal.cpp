@@ -1,5 +1,6 @@
 // Scenario commands of the terminal's life: the plugin's start and exit, the control panel, named
 // events, the environment session and the terminal's notifications.
+#include "Host/Controls.h"
 #include "Host/Scenario.h"
 #include "Framework/Com.h"
 #include "Framework/Paths.h"
@@ -40,7 +41,7 @@ void Control(Scenario& scenario, Line& line) {
         HWND control = PageControl(scenario, id);
         terminal.transcript.Add(L"host", L"control click " + std::to_wstring(id));
         // As a mouse click: the button notifies the page window, which the panel hands to the page.
-        SendMessageW(control, BM_CLICK, 0, 0);
+        ClickControl(control, id);
         PumpMessages(0);
     } else if (what == 5) {
         std::wstring path = ExpEnv(line.Rest());

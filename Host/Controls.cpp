@@ -12,6 +12,17 @@ std::wstring WindowText(HWND window) {
 
 }  // namespace
 
+std::wstring Visible(const std::wstring& text) {
+    std::wstring out;
+    for (wchar_t c : text) {
+        if (c == L'\r') out += L"\\r";
+        else if (c == L'\n') out += L"\\n";
+        else if (c == L'\u00A0') out += L"~";
+        else out += c;
+    }
+    return out;
+}
+
 HWND ControlOf(HWND parent, long long id) {
     HWND control = id >= 0 && id <= 0xFFFF ? GetDlgItem(parent, int(id)) : nullptr;
     if (!control) Fail(L"there is no control " + std::to_wstring(id));
@@ -26,7 +37,7 @@ void ClickControl(HWND control, long long id) {
 
 void ExpectControl(Scenario& scenario, Line& line, HWND control, const std::wstring& subject) {
     size_t kind = line.Keyword({L"=", L"has", L"checked", L"unchecked", L"enabled", L"disabled"});
-    std::wstring text = WindowText(control);
+    std::wstring text = Visible(WindowText(control));
     if (kind <= 1) {
         std::wstring wanted = line.Rest();
         bool holds = kind == 0 ? text == wanted : text.find(wanted) != std::wstring::npos;

@@ -1,5 +1,6 @@
 // Expectations on the control page's windows as a person would see them: texts, check marks,
 // enabled controls and the rows of the list of notes.
+#include "Host/Controls.h"
 #include "Host/Scenario.h"
 #include "Framework/ListView.h"
 #include <vector>
@@ -10,43 +11,9 @@ namespace {
 
 constexpr int kNotesList = 105;
 
-std::wstring ControlText(HWND control) {
-    std::vector<wchar_t> buffer(size_t(GetWindowTextLengthW(control)) + 2);
-    int copied = GetWindowTextW(control, buffer.data(), int(buffer.size()));
-    return std::wstring(buffer.data(), size_t(copied > 0 ? copied : 0));
-}
-
-// Line breaks and no-break spaces written as a scenario can show them.
-std::wstring Visible(const std::wstring& text) {
-    std::wstring out;
-    for (wchar_t c : text) {
-        if (c == L'\r') out += L"\\r";
-        else if (c == L'\n') out += L"\\n";
-        else if (c == L'\u00A0') out += L"~";
-        else out += c;
-    }
-    return out;
-}
-
-void ExpectControl(Scenario& scenario, Line& line) {
+void ExpectPageControl(Scenario& scenario, Line& line) {
     long id = long(line.Number());
-    HWND control = PageControl(scenario, id);
-    std::wstring what = L"page " + std::to_wstring(id);
-    std::wstring word = line.Word();
-    if (word == L"=" || word == L"has") {
-        std::wstring wanted = line.Rest(), actual = Visible(ControlText(control));
-        bool holds = word == L"=" ? actual == wanted : actual.find(wanted) != std::wstring::npos;
-        scenario.Check(line, holds, what + L" " + word + L" \"" + wanted + L"\"", L"\"" + actual + L"\"");
-        return;
-    }
-    static const wchar_t* const kStates[] = {L"checked", L"unchecked", L"enabled", L"disabled"};
-    size_t state = 0;
-    while (state < 4 && !EqualNoCase(word, kStates[state])) ++state;
-    if (state == 4) Fail(L"expect page ID: = TEXT, has TEXT, checked, unchecked, enabled or disabled, not " + word);
-    bool checked = SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED, enabled = IsWindowEnabled(control);
-    bool holds = state == 0 ? checked : state == 1 ? !checked : state == 2 ? enabled : !enabled;
-    scenario.Check(line, holds, what + L" " + kStates[state],
-                   std::wstring(checked ? L"checked, " : L"unchecked, ") + (enabled ? L"enabled" : L"disabled"));
+    ExpectControl(scenario, line, PageControl(scenario, id), L"page " + std::to_wstring(id));
 }
 
 void ExpectList(Scenario& scenario, Line& line) {
@@ -87,7 +54,7 @@ void AddPageExpectations(CommandTable& expectations) {
     expectations.Add(L"page ID = TEXT|has TEXT|checked|unchecked|enabled|disabled",
                      L"control ID of the control page shows exactly TEXT, holds TEXT, is (un)checked or "
                      L"enabled/disabled; in TEXT `\\r`, `\\n` and `~` stand for CR, LF and the no-break space",
-                     ExpectControl);
+                     ExpectPageControl);
     expectations.Add(L"list rows N|ROW = \"A\" \"B\" \"C\"",
                      L"the page's list of notes (105) has N rows; row ROW (from 1) reads A, B, C cell by cell "
                      L"(`~` for the no-break space)",
