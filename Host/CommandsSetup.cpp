@@ -175,10 +175,15 @@ void AddSetupCommands(CommandTable& commands) {
                      scenario.Host().transcript.Add(L"host", L"file " + path + L" written");
                  });
     commands.Add(L"echo TEXT", L"prints the text", [](Scenario& scenario, Line& line) { scenario.Say(line.Rest()); });
-    commands.Add(L"stats", L"prints the simulator's private memory in KB and its open handles",
+    commands.Add(L"stats",
+                 L"prints the simulator's private memory in KB, its open handles, and the KB that its transcript "
+                 L"of host calls holds (it keeps every record for the expectations, so it grows with the run)",
                  [](Scenario& scenario, Line&) {
+                     const Transcript& transcript = scenario.Host().transcript;
                      scenario.Say(L"stats: private KB " + std::to_wstring(PrivateBytes() / 1024) + L", handles " +
-                                  std::to_wstring(OpenHandleCount()));
+                                  std::to_wstring(OpenHandleCount()) + L", transcript KB " +
+                                  std::to_wstring(transcript.HeldBytes() / 1024) + L" (" +
+                                  std::to_wstring(transcript.Records().size()) + L" records)");
                  });
     commands.Add(L"include FILE",
                  L"runs the lines of another scenario file here (a relative FILE lies beside this one); the line fails "

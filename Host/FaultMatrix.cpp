@@ -159,8 +159,8 @@ std::optional<Outcome> Finish(Run& run, DWORD timeout, Verdict& verdict) {
 
 }  // namespace
 
-int RunMatrix(const std::wstring& self, const std::wstring& plugin, const std::wstring& scenario, int sample,
-              int jobs, int timeoutSeconds, const std::function<void(const std::wstring&)>& print) {
+int RunMatrix(const std::wstring& self, const std::wstring& plugin, const std::wstring& scenario,
+              const MatrixOptions& options, const std::function<void(const std::wstring&)>& print) {
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     const std::wstring folder = std::wstring(temp) + L"TallyFaults-" + std::to_wstring(GetCurrentProcessId());
@@ -179,7 +179,8 @@ int RunMatrix(const std::wstring& self, const std::wstring& plugin, const std::w
         return 1;
     }
     ULONGLONG baseMs = GetTickCount64() - counting->started;
-    DWORD timeout = timeoutSeconds > 0 ? DWORD(timeoutSeconds) * 1000 : DWORD(std::max<ULONGLONG>(180000, baseMs * 5));
+    DWORD timeout = options.timeoutSeconds > 0 ? DWORD(options.timeoutSeconds) * 1000
+                                               : DWORD(std::max<ULONGLONG>(180000, baseMs * 5));
     int total = 0;
     std::wstring counts;
     for (const auto& [call, count] : base->calls) {
@@ -187,16 +188,23 @@ int RunMatrix(const std::wstring& self, const std::wstring& plugin, const std::w
         counts += L" " + call + L" " + std::to_wstring(count);
     }
     print(L"faults: " + std::to_wstring(total) + L" calls in " + std::to_wstring(baseMs) + L" ms:" + counts);
-    std::vector<Point> points = SelectPoints(base->calls, sample);
-    print(L"faults: " + std::to_wstring(points.size()) + L" failure points" +
-          (points.size() < size_t(total) ? L", a sample of " + std::to_wstring(total) : std::wstring()));
+    std::vector<Point> points = SelectPoints(base->calls, options.sample);
+    const size_t chosen = points.size();
+    const size_t first = std::max<size_t>(options.first, 1), last = std::min(options.last, chosen);
+    points = first <= last ? std::vector<Point>(points.begin() + long(first - 1), points.begin() + long(last))
+                           : std::vector<Point>();
+    print(L"faults: " + std::to_wstring(chosen) + L" failure points" +
+          (chosen < size_t(total) ? L", a sample of " + std::to_wstring(total) : std::wstring()) +
+          (points.size() < chosen ? L"; this part runs numbers " + std::to_wstring(first) + L" to " +
+                                        std::to_wstring(first + points.size() - 1)
+                                  : std::wstring()));
 
     int injected = 0, survived = 0, crashed = 0, hung = 0, exact = 0, visible = 0, absorbed = 0, silent = 0, unreached = 0;
     std::vector<std::unique_ptr<Run>> running;
     size_t next = 0;
     std::vector<std::optional<std::wstring>> lines(points.size());
     size_t printed = 0;
-    jobs = std::max(1, jobs);
+    const int jobs = std::max(1, options.jobs);
     while (next < points.size() || !running.empty()) {
         while (next < points.size() && running.size() < size_t(jobs)) {
             running.push_back(Launch(self, plugin, scenario, folder, next + 1, points[next]));

@@ -59,12 +59,20 @@ void GatherStore(Outcome& outcome);
 std::wstring Serialize(const Outcome& outcome);
 Outcome Deserialize(const std::wstring& text);
 
-// The driver: runs `scenario` once to count the calls, then once per failure point (`sample` of
-// them spread over all, or all when 0), `jobs` at a time; a run longer than `timeoutSeconds` (0:
-// five times the counting run, at least three minutes: longer than any wait of a scenario) hangs. Prints a line per point and the totals;
-// 0 when every run survived with exact counts and a shown or harmless failure.
-int RunMatrix(const std::wstring& self, const std::wstring& plugin, const std::wstring& scenario, int sample,
-              int jobs, int timeoutSeconds, const std::function<void(const std::wstring&)>& print);
+struct MatrixOptions {
+    int sample = 0;          // that many points spread over all; 0: all
+    int jobs = 1;            // runs at a time
+    int timeoutSeconds = 0;  // 0: five times the counting run, at least three minutes (beyond any scenario's wait)
+    // Only the points numbered first..last (from 1) of the chosen ones: a matrix too long for one
+    // sitting runs in parts, and the parts' lines together are the whole.
+    size_t first = 1, last = SIZE_MAX;
+};
+
+// The driver: runs `scenario` once to count the calls, then once per chosen failure point. Prints
+// a line per point and the totals; 0 when every run survived with exact counts and a shown or
+// harmless failure.
+int RunMatrix(const std::wstring& self, const std::wstring& plugin, const std::wstring& scenario,
+              const MatrixOptions& options, const std::function<void(const std::wstring&)>& print);
 
 }  // namespace Faults
 }  // namespace Host

@@ -57,6 +57,15 @@ void Transcript::Add(const std::wstring& who, const std::wstring& what) {
     if (echo) echo(records_.back());
 }
 
+size_t Transcript::HeldBytes() const {
+    const size_t inPlace = std::wstring().capacity();
+    size_t bytes = records_.capacity() * sizeof(Record);
+    for (const Record& record : records_)
+        for (const std::wstring* text : {&record.who, &record.what})
+            if (text->capacity() > inPlace) bytes += (text->capacity() + 1) * sizeof(wchar_t);
+    return bytes;
+}
+
 template <class I>
 HRESULT HostObject<I>::Enter(const wchar_t* method) const {
     if (!host_) return RPC_E_DISCONNECTED;

@@ -24,6 +24,8 @@ class Transcript {
 public:
     void Add(const std::wstring& who, const std::wstring& what);
     const std::vector<Record>& Records() const { return records_; }
+    // The heap the records hold: the vector's slots and each text beyond the in-place buffer.
+    size_t HeldBytes() const;
     // Each new record is also passed here (the simulator prints it as it happens).
     std::function<void(const Record&)> echo;
 

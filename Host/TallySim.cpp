@@ -2,7 +2,7 @@
 // plugin did to the host.
 //   TallySim [--fresh] [--preview] [--plugin PATH] [--outbox FOLDER] SCENARIO...
 //   TallySim --help [--markdown]
-//   TallySim --faults [--all | --sample N] [--jobs N] [--timeout S] SCENARIO   (Host/FaultMatrix.cpp)
+//   TallySim --faults [--all | --sample N] [--range A-B] [--jobs N] [--timeout S] SCENARIO   (Host/FaultMatrix.cpp)
 //   TallySim --fresh --fault-report FILE [--fault CALL#K] SCENARIO            one run of it
 #include "Framework/Exceptions.h"
 #include "Framework/Paths.h"
@@ -12,13 +12,21 @@
 #include "Host/Scenario.h"
 #include <objbase.h>
 #include <cstdio>
+#include <fcntl.h>
+#include <io.h>
 #include <memory>
 #include <shellapi.h>
 
 namespace {
 
+// The streams are binary and the line ends are made here: a text-mode stream asks the console
+// for its mode at every chunk, a server round trip each, which made printing half of a run's cost.
 void WriteUtf8(FILE* to, const std::wstring& text) {
-    std::string bytes = Narrow(text + L"\n", CP_UTF8);
+    std::string bytes;
+    for (char c : Narrow(text + L"\n", CP_UTF8)) {
+        if (c == '\n') bytes += '\r';
+        bytes += c;
+    }
     fwrite(bytes.data(), 1, bytes.size(), to);
     fflush(to);
 }
@@ -29,13 +37,13 @@ void ErrorUtf8(const std::wstring& text) { WriteUtf8(stderr, text); }
 constexpr wchar_t kUsage[] =
     L"usage: TallySim [--fresh] [--preview] [--plugin PATH] [--outbox FOLDER] SCENARIO...\n"
     L"       TallySim --help [--markdown]\n"
-    L"       TallySim --faults [--all | --sample N] [--jobs N] [--timeout S] [--plugin PATH] SCENARIO\n"
+    L"       TallySim --faults [--all | --sample N] [--range A-B] [--jobs N] [--timeout S] [--plugin PATH] SCENARIO\n"
     L"--fresh runs each file in a process of its own, with an empty registry, %TEMP% and %APPDATA%.\n"
     L"--preview prints only the texts of `print` lines, and their template errors on stderr; the transcript\n"
     L"goes to stderr when a line fails.\n"
     L"--faults runs the scenario once per failure point of the plugin (every registry, file and host call\n"
     L"at its k-th occurrence), each in a fresh process and registry, and checks that the terminal survives,\n"
-    L"the failure shows and the bill counters stay exact.";
+    L"the failure shows and the bill counters stay exact; --range A-B runs only points A to B of them.";
 
 int Usage() {
     PrintUtf8(kUsage);
@@ -112,7 +120,7 @@ int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, 
 
 int Run(int argc, wchar_t** argv) {
     bool fresh = false, preview = false, help = false, markdown = false, faults = false;
-    int sample = 0, jobs = 1, timeout = 0;
+    Host::Faults::MatrixOptions matrix;
     FaultRun fault;
     std::wstring plugin = Host::DefaultPluginPath(), outbox;
     std::vector<std::wstring> files;
@@ -133,13 +141,19 @@ int Run(int argc, wchar_t** argv) {
         else if (arg == L"--faults")
             faults = true;
         else if (arg == L"--all")
-            sample = 0;
+            matrix.sample = 0;
         else if (arg == L"--sample" && i + 1 < argc)
-            sample = _wtoi(argv[++i]);
+            matrix.sample = _wtoi(argv[++i]);
         else if (arg == L"--jobs" && i + 1 < argc)
-            jobs = _wtoi(argv[++i]);
+            matrix.jobs = _wtoi(argv[++i]);
         else if (arg == L"--timeout" && i + 1 < argc)
-            timeout = _wtoi(argv[++i]);
+            matrix.timeoutSeconds = _wtoi(argv[++i]);
+        else if (arg == L"--range" && i + 1 < argc) {
+            unsigned long long first = 0, last = 0;
+            if (swscanf(argv[++i], L"%llu-%llu", &first, &last) != 2 || first < 1 || last < first) return Usage();
+            matrix.first = size_t(first);
+            matrix.last = size_t(last);
+        }
         else if (arg == L"--fault" && i + 1 < argc) {
             if (!Host::Faults::Point::Parse(argv[++i], fault.point)) return Usage();
         } else if (arg == L"--fault-report" && i + 1 < argc) {
@@ -158,7 +172,7 @@ int Run(int argc, wchar_t** argv) {
     if (files.empty()) return Usage();
     if (faults) {
         if (files.size() != 1) return Usage();
-        return Host::Faults::RunMatrix(ModuleFileNameW(nullptr), plugin, files[0], sample, jobs, timeout, PrintUtf8);
+        return Host::Faults::RunMatrix(ModuleFileNameW(nullptr), plugin, files[0], matrix, PrintUtf8);
     }
     if (!fault.point.call.empty() && !fault.active) return Usage();
 
@@ -184,6 +198,8 @@ int wmain(int, wchar_t**) {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv) return 2;
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
     if (FAILED(OleInitialize(nullptr))) {
         PrintUtf8(L"TallySim: OleInitialize failed");
         return 2;

@@ -181,6 +181,19 @@ void TerminalExtender::HandleEvent(const std::wstring& name) {
 
 void TerminalExtender::StartCashSession() {
     log_.Write(LogEvent::CashInit, std::wstring(L"задействован приём купюр"));
+    // Without the sink no note of this payment is counted: a failed subscription is tried once more
+    // before it is reported.
+    try {
+        AdviseCashSession();
+    } catch (const VelmorException&) {
+        AdviseCashSession();
+    }
+    cashSessionOpen_ = true;
+    paymentRecord_ = ResetCounter(L"Payment");
+    counters_.Refresh();
+}
+
+void TerminalExtender::AdviseCashSession() {
     co<IPaylantraCash> cash = terminal_.GetCash();
     Variant active;
     Check(cash->GetActiveSession(active.Out()), __LINE__);
@@ -197,10 +210,6 @@ void TerminalExtender::StartCashSession() {
     // A sink the session never took has no cash session to report on.
     if (FAILED(hr)) static_cast<CashSessionEvents*>(sink.Get())->DropEndReport();
     Check(hr, __LINE__);
-
-    cashSessionOpen_ = true;
-    paymentRecord_ = ResetCounter(L"Payment");
-    counters_.Refresh();
 }
 
 void TerminalExtender::CloseCashSession() {

@@ -99,6 +99,7 @@ private:
 
     void HandleEvent(const std::wstring& name);
     void StartCashSession();
+    void AdviseCashSession();
     void CloseCashSession();
     void StartDayTimer(UINT period);
     void StopDayTimer();
