@@ -143,19 +143,18 @@ BillSet LoadFrom(const std::wstring& path) {
         RegKey sub = OpenToRead(key.Handle(), currency, __LINE__);
         if (!sub) continue;
         for (DWORD valueIndex = 0;; ++valueIndex) {
-            DWORD length = DWORD(name.size()), type = 0;
-            // No data buffer: a large value of another type must not fail the enumeration.
-            LONG result = RegEnumValueW(sub.Handle(), valueIndex, name.data(), &length, nullptr, &type, nullptr, nullptr);
+            // The count comes with its name: one call a value. A value too large for a count
+            // answers ERROR_MORE_DATA; it is not a count, and the enumeration goes on.
+            DWORD length = DWORD(name.size()), type = 0, count = 0, size = sizeof count;
+            LONG result = RegEnumValueW(sub.Handle(), valueIndex, name.data(), &length, nullptr, &type,
+                                        reinterpret_cast<BYTE*>(&count), &size);
             if (result == ERROR_NO_MORE_ITEMS) break;
+            if (result == ERROR_MORE_DATA) continue;
             if (result != ERROR_SUCCESS) throw WindowsError(DWORD(result), kSource, __LINE__);
-            if (length == 0 || type != REG_DWORD) continue;
-            std::wstring valueName(name.data(), length);
+            if (length == 0 || type != REG_DWORD || size != sizeof count) continue;
             uint32_t denomination = 0;
-            if (!ScanDenomination(valueName, denomination) || denomination == 0) continue;
-            DWORD count = 0;
-            LONG read = sub[valueName].Read(count);
-            if (read == ERROR_SUCCESS) bills.Add(currency, denomination, count);
-            else if (read != ERROR_FILE_NOT_FOUND) throw WindowsError(DWORD(read), kSource, __LINE__);
+            if (!ScanDenomination(std::wstring(name.data(), length), denomination) || denomination == 0) continue;
+            bills.Add(currency, denomination, count);
         }
     }
     return bills;

@@ -83,6 +83,9 @@ TEST_F(CounterTest, ReadingTakesOnlyDwordValuesNamedByANonZeroNumber) {
     RegSetValueExW(rub.Handle(), L"5000", 0, REG_BINARY, blob.data(), DWORD(blob.size()));
     DWORD64 wide = 9;
     RegSetValueExW(rub.Handle(), L"5", 0, REG_QWORD, reinterpret_cast<BYTE*>(&wide), sizeof wide);
+    // A count of the right type but the wrong size is no count either.
+    RegSetValueExW(rub.Handle(), L"20", 0, REG_DWORD, reinterpret_cast<BYTE*>(&wide), sizeof wide);
+    RegSetValueExW(rub.Handle(), L"25", 0, REG_DWORD, reinterpret_cast<BYTE*>(&wide), 2);
     RegKey(HKEY_LOCAL_MACHINE, CounterKey(L"Collect") + L"\\USD", true, kRegWriteAccess);
 
     BillSet bills = CounterStore::Load(L"Collect");
