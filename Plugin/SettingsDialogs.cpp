@@ -3,11 +3,14 @@
 #include <commctrl.h>
 
 #include <climits>
+#include <iterator>
 #include <map>
+#include <vector>
 
 #include "Framework/DDialog.h"
 #include "Framework/Messages.h"
 #include "Framework/Numbers.h"
+#include "Plugin/Config.h"
 #include "Plugin/ContextHelp.h"
 #include "Plugin/Plugin.h"
 #include "Plugin/SettingsDialogIds.h"
@@ -168,18 +171,23 @@ struct AlertBox {
     bool byDefault;
 };
 
-const AlertBox kAlertBoxes[] = {
-    {L"Startup", IDC_ALERT_STARTUP, false},
-    {L"Exit", IDC_ALERT_EXIT, false},
-    {L"NextDay", IDC_ALERT_NEXTDAY, true},
-    {L"Payment", IDC_ALERT_PAYMENT, false},
-    {L"SessionFinish", IDC_ALERT_SESSIONFINISH, false},
-    {L"BillCounterOverflow", IDC_ALERT_OVERFLOW, true},
-    {L"NoStacker", IDC_ALERT_NOSTACKER, false},
-    {L"Stacker", IDC_ALERT_STACKER, false},
-    {L"Collect", IDC_ALERT_COLLECT, true},
-    {L"ZReport", IDC_ALERT_ZREPORT, true},
+// The dialog's boxes, in the order of the page's event names, from which they take their names.
+constexpr struct {
+    int id;
+    bool byDefault;
+} kAlertBoxIds[] = {
+    {IDC_ALERT_STARTUP, false}, {IDC_ALERT_EXIT, false},     {IDC_ALERT_NEXTDAY, true},    {IDC_ALERT_PAYMENT, false},
+    {IDC_ALERT_SESSIONFINISH, false}, {IDC_ALERT_OVERFLOW, true}, {IDC_ALERT_NOSTACKER, false}, {IDC_ALERT_STACKER, false},
+    {IDC_ALERT_COLLECT, true}, {IDC_ALERT_ZREPORT, true},
 };
+static_assert(std::size(kAlertBoxIds) == std::size(kAlertEventNames), "a box for every alert event");
+
+const std::vector<AlertBox> kAlertBoxes = [] {
+    std::vector<AlertBox> boxes;
+    for (size_t i = 0; i < std::size(kAlertEventNames); ++i)
+        boxes.push_back({kAlertEventNames[i], kAlertBoxIds[i].id, kAlertBoxIds[i].byDefault});
+    return boxes;
+}();
 
 class AlertSetupDialog : public SettingsDialog {
 public:
