@@ -176,15 +176,20 @@ void AddSetupCommands(CommandTable& commands) {
                  });
     commands.Add(L"echo TEXT", L"prints the text", [](Scenario& scenario, Line& line) { scenario.Say(line.Rest()); });
     commands.Add(L"stats",
-                 L"prints the simulator's private memory in KB, its open handles, and the KB that its transcript "
-                 L"of host calls holds (it keeps every record for the expectations, so it grows with the run)",
+                 L"prints the simulator's private memory in KB, its open handles, and the KB of the records the host "
+                 L"keeps for the expectations (the transcript and the lists of navigations, scripts, mails and "
+                 L"raised events), which grow with the run",
                  [](Scenario& scenario, Line&) {
-                     const Transcript& transcript = scenario.Host().transcript;
+                     const Terminal& terminal = scenario.Host();
                      scenario.Say(L"stats: private KB " + std::to_wstring(PrivateBytes() / 1024) + L", handles " +
-                                  std::to_wstring(OpenHandleCount()) + L", transcript KB " +
-                                  std::to_wstring(transcript.HeldBytes() / 1024) + L" (" +
-                                  std::to_wstring(transcript.Records().size()) + L" records)");
+                                  std::to_wstring(OpenHandleCount()) + L", host records KB " +
+                                  std::to_wstring(terminal.KeptBytes() / 1024) + L" (" +
+                                  std::to_wstring(terminal.transcript.Records().size()) + L" transcript records)");
                  });
+    commands.Add(L"forget",
+                 L"drops the records the host keeps for the expectations (see `stats`): a long run's memory; "
+                 L"expectations on them see only what came after",
+                 [](Scenario& scenario, Line&) { scenario.Host().Forget(); });
     commands.Add(L"include FILE",
                  L"runs the lines of another scenario file here (a relative FILE lies beside this one); the line fails "
                  L"when one of them did",

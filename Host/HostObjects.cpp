@@ -57,12 +57,13 @@ void Transcript::Add(const std::wstring& who, const std::wstring& what) {
     if (echo) echo(records_.back());
 }
 
+size_t HeldTextBytes(const std::wstring& text) {
+    return text.capacity() > std::wstring().capacity() ? (text.capacity() + 1) * sizeof(wchar_t) : 0;
+}
+
 size_t Transcript::HeldBytes() const {
-    const size_t inPlace = std::wstring().capacity();
     size_t bytes = records_.capacity() * sizeof(Record);
-    for (const Record& record : records_)
-        for (const std::wstring* text : {&record.who, &record.what})
-            if (text->capacity() > inPlace) bytes += (text->capacity() + 1) * sizeof(wchar_t);
+    for (const Record& record : records_) bytes += HeldTextBytes(record.who) + HeldTextBytes(record.what);
     return bytes;
 }
 

@@ -20,12 +20,16 @@ struct Record {
     std::wstring what;
 };
 
+// The heap a text holds beyond the string's in-place buffer.
+size_t HeldTextBytes(const std::wstring& text);
+
 class Transcript {
 public:
     void Add(const std::wstring& who, const std::wstring& what);
     const std::vector<Record>& Records() const { return records_; }
     // The heap the records hold: the vector's slots and each text beyond the in-place buffer.
     size_t HeldBytes() const;
+    void Clear() { std::vector<Record>().swap(records_); }
     // Each new record is also passed here (the simulator prints it as it happens).
     std::function<void(const Record&)> echo;
 
@@ -278,6 +282,10 @@ public:
     std::vector<std::wstring> raisedEvents;  // the names of the events the plugin raised, in order
     std::map<keystringW, bool> failures;  // the named terminal failures the plugin switched
     std::map<std::wstring, int> calls;    // how often the plugin called each method ("Cash.Finish"), failed ones too
+    // What the host keeps for the expectations grows with a run: the heap it holds, and dropping it
+    // (the transcript, navigations, scripts, withdrawn failures, mails, raised events) in a long run.
+    size_t KeptBytes() const;
+    void Forget();
 
     // Records a failed call into the plugin, with the error information it left.
     void RecordPluginFailure(const std::wstring& call, HRESULT hr);

@@ -153,6 +153,20 @@ void Terminal::NotifyZReport(bool done) {
     });
 }
 
+size_t Terminal::KeptBytes() const {
+    size_t bytes = transcript.HeldBytes();
+    for (const auto* texts : {&navigations, &scripts, &withdrawnFailures, &mails, &raisedEvents}) {
+        bytes += texts->capacity() * sizeof(std::wstring);
+        for (const std::wstring& text : *texts) bytes += HeldTextBytes(text);
+    }
+    return bytes;
+}
+
+void Terminal::Forget() {
+    transcript.Clear();
+    for (auto* texts : {&navigations, &scripts, &withdrawnFailures, &mails, &raisedEvents}) std::vector<std::wstring>().swap(*texts);
+}
+
 CashSession& Terminal::BeginCashSession() {
     if (cash_->Active()) EndCashSession(false);
     cash_->Active() = co<CashSession>::Attach(new CashSession(this));
