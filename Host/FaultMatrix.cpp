@@ -131,9 +131,18 @@ std::unique_ptr<Run> Launch(const std::wstring& self, const std::wstring& plugin
     std::vector<std::wstring> args = {L"--fresh", L"--plugin", plugin, L"--outbox", run->outbox, L"--fault-report", run->report};
     if (point) args.insert(args.end(), {L"--fault", point->Text()});
     args.push_back(scenario);
-    run->started = GetTickCount64();
-    run->process = std::make_unique<ChildProcess>(self, args, true);
-    return run;
+    // Wine now and then fails to start a process under load (ERROR_INTERNAL_ERROR); that says
+    // nothing of the plugin, so the start is tried again before the point is given up.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            run->started = GetTickCount64();
+            run->process = std::make_unique<ChildProcess>(self, args, true);
+            return run;
+        } catch (const WindowsError&) {
+            if (attempt == 3) throw;
+            Sleep(2000);
+        }
+    }
 }
 
 // Waits for the run; its outcome, or none when it crashed or hung (told in `verdict`).
@@ -199,7 +208,8 @@ int RunMatrix(const std::wstring& self, const std::wstring& plugin, const std::w
                                         std::to_wstring(first + points.size() - 1)
                                   : std::wstring()));
 
-    int injected = 0, survived = 0, crashed = 0, hung = 0, exact = 0, visible = 0, absorbed = 0, silent = 0, unreached = 0;
+    int injected = 0, survived = 0, crashed = 0, hung = 0, exact = 0, visible = 0, absorbed = 0, silent = 0, unreached = 0,
+        notRun = 0;
     std::vector<std::unique_ptr<Run>> running;
     size_t next = 0;
     std::vector<std::optional<std::wstring>> lines(points.size());
@@ -207,7 +217,12 @@ int RunMatrix(const std::wstring& self, const std::wstring& plugin, const std::w
     const int jobs = std::max(1, options.jobs);
     while (next < points.size() || !running.empty()) {
         while (next < points.size() && running.size() < size_t(jobs)) {
-            running.push_back(Launch(self, plugin, scenario, folder, next + 1, points[next]));
+            try {
+                running.push_back(Launch(self, plugin, scenario, folder, next + 1, points[next]));
+            } catch (const WindowsError& error) {
+                lines[next] = points[next].Text() + L": NOT RUN, its process did not start: " + error.ReasonW();
+                ++notRun;
+            }
             ++next;
         }
         std::vector<HANDLE> handles;
@@ -243,11 +258,12 @@ int RunMatrix(const std::wstring& self, const std::wstring& plugin, const std::w
         while (printed < lines.size() && lines[printed]) print(*lines[printed++]);
     }
     print(L"faults: " + std::to_wstring(visible) + L" shown, " + std::to_wstring(absorbed) + L" without effect, " +
-          std::to_wstring(silent) + L" silent, " + std::to_wstring(unreached) + L" not reached");
+          std::to_wstring(silent) + L" silent, " + std::to_wstring(unreached) + L" not reached" +
+          (notRun ? L", " + std::to_wstring(notRun) + L" NOT RUN (their processes did not start)" : std::wstring()));
     print(L"faults: " + std::to_wstring(injected) + L" injected, " + std::to_wstring(survived) + L" survived, " +
           std::to_wstring(crashed) + L" crashed, " + std::to_wstring(hung) + L" hung, counts exact in " +
           std::to_wstring(exact));
-    return crashed == 0 && hung == 0 && exact == survived && silent == 0 ? 0 : 1;
+    return crashed == 0 && hung == 0 && exact == survived && silent == 0 && notRun == 0 ? 0 : 1;
 }
 
 }  // namespace Faults
