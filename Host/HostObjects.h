@@ -4,6 +4,7 @@
 #include "AppFrame/Include/PaylantraObject.h"
 #include "AppFrame/Include/co.h"
 #include "Framework/Text.h"
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -293,6 +294,10 @@ public:
 
 private:
     template <class Call> void ForEachExtender(const wchar_t* what, Call call);
+    // The lists beside the transcript that KeptBytes counts and Forget drops.
+    std::array<std::vector<std::wstring>*, 5> KeptLists() {
+        return {&navigations, &scripts, &withdrawnFailures, &mails, &raisedEvents};
+    }
     void DropCashSession();
     std::map<std::wstring, HRESULT> failures_;
     struct {
