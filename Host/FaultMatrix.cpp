@@ -88,6 +88,9 @@ Verdict Judge(const Outcome& base, const Outcome& run) {
         if (run.logCodes != base.logCodes) verdict.text += L" (log records differ)";
         if (run.hostState != base.hostState) verdict.text += L" (what the host saw differs)";
     }
+    // Where a failure went unseen, what it was made on points at the code to mend.
+    if ((!verdict.visible && !verdict.absorbed) || !verdict.exact)
+        if (!run.target.empty()) verdict.text += L" [" + run.target + L"]";
     return verdict;
 }
 
@@ -197,13 +200,14 @@ int RunMatrix(const std::wstring& self, const std::wstring& plugin, const std::w
         counts += L" " + call + L" " + std::to_wstring(count);
     }
     print(L"faults: " + std::to_wstring(total) + L" calls in " + std::to_wstring(baseMs) + L" ms:" + counts);
-    std::vector<Point> points = SelectPoints(base->calls, options.sample);
+    std::vector<Point> points = options.points.empty() ? SelectPoints(base->calls, options.sample) : options.points;
     const size_t chosen = points.size();
     const size_t first = std::max<size_t>(options.first, 1), last = std::min(options.last, chosen);
     points = first <= last ? std::vector<Point>(points.begin() + long(first - 1), points.begin() + long(last))
                            : std::vector<Point>();
     print(L"faults: " + std::to_wstring(chosen) + L" failure points" +
-          (chosen < size_t(total) ? L", a sample of " + std::to_wstring(total) : std::wstring()) +
+          (!options.points.empty() ? L", as named"
+           : chosen < size_t(total) ? L", a sample of " + std::to_wstring(total) : std::wstring()) +
           (points.size() < chosen ? L"; this part runs numbers " + std::to_wstring(first) + L" to " +
                                         std::to_wstring(first + points.size() - 1)
                                   : std::wstring()));

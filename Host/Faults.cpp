@@ -36,7 +36,18 @@ struct State {
     size_t failCall = kCallCount;  // none
     int failAt = 0;
     bool fired = false;
+    std::wstring target;  // the key, value or file the failed call named
+    // With a name, only the calls that name it count towards failAt.
+    std::wstring failOn;
+    int namedCalls = 0;
 };
+
+// A key, value or file named in full, or by its last part ("email" for "...\\Alerts\\Startup\\email").
+bool Names(const std::wstring& target, const std::wstring& name) {
+    if (target.size() < name.size() || _wcsicmp(target.c_str() + target.size() - name.size(), name.c_str()) != 0)
+        return false;
+    return target.size() == name.size() || target[target.size() - name.size() - 1] == L'\\';
+}
 
 State& TheState() {
     static State state;
@@ -44,48 +55,56 @@ State& TheState() {
 }
 
 // Counts the call; true when it is the one to fail.
-bool Hit(Call call) {
+bool Hit(Call call, const std::wstring& target = {}) {
     State& state = TheState();
     std::lock_guard guard(state.lock);
     int made = ++state.counts[call];
-    if (state.failCall != call || made != state.failAt) return false;
+    if (state.failCall != call) return false;
+    if (!state.failOn.empty()) {
+        if (!Names(target, state.failOn)) return false;
+        made = ++state.namedCalls;
+    }
+    if (made != state.failAt) return false;
     state.fired = true;
+    state.target = target;
     return true;
 }
+std::wstring Named(LPCWSTR name) { return name ? name : L""; }
+std::wstring Named(LPCSTR name) { return name ? Widen(name) : L""; }
 
 // A registry that refuses, a disk that is full or unreadable: errors a terminal meets.
 constexpr LONG kRegistryError = ERROR_ACCESS_DENIED;
 
 LONG WINAPI FakeRegOpenKeyExW(HKEY a, LPCWSTR b, DWORD c, REGSAM d, PHKEY e) {
-    return Hit(kRegOpenKeyExW) ? kRegistryError : RegOpenKeyExW(a, b, c, d, e);
+    return Hit(kRegOpenKeyExW, Named(b)) ? kRegistryError : RegOpenKeyExW(a, b, c, d, e);
 }
 LONG WINAPI FakeRegOpenKeyExA(HKEY a, LPCSTR b, DWORD c, REGSAM d, PHKEY e) {
-    return Hit(kRegOpenKeyExA) ? kRegistryError : RegOpenKeyExA(a, b, c, d, e);
+    return Hit(kRegOpenKeyExA, Named(b)) ? kRegistryError : RegOpenKeyExA(a, b, c, d, e);
 }
 LONG WINAPI FakeRegCreateKeyExW(HKEY a, LPCWSTR b, DWORD c, LPWSTR d, DWORD e, REGSAM f, LPSECURITY_ATTRIBUTES g,
                                 PHKEY h, LPDWORD i) {
-    return Hit(kRegCreateKeyExW) ? kRegistryError : RegCreateKeyExW(a, b, c, d, e, f, g, h, i);
+    return Hit(kRegCreateKeyExW, Named(b)) ? kRegistryError : RegCreateKeyExW(a, b, c, d, e, f, g, h, i);
 }
 LONG WINAPI FakeRegCreateKeyExA(HKEY a, LPCSTR b, DWORD c, LPSTR d, DWORD e, REGSAM f, LPSECURITY_ATTRIBUTES g,
                                 PHKEY h, LPDWORD i) {
-    return Hit(kRegCreateKeyExA) ? kRegistryError : RegCreateKeyExA(a, b, c, d, e, f, g, h, i);
+    return Hit(kRegCreateKeyExA, Named(b)) ? kRegistryError : RegCreateKeyExA(a, b, c, d, e, f, g, h, i);
 }
 LONG WINAPI FakeRegQueryValueExW(HKEY a, LPCWSTR b, LPDWORD c, LPDWORD d, LPBYTE e, LPDWORD f) {
-    return Hit(kRegQueryValueExW) ? kRegistryError : RegQueryValueExW(a, b, c, d, e, f);
+    return Hit(kRegQueryValueExW, Named(b)) ? kRegistryError : RegQueryValueExW(a, b, c, d, e, f);
 }
 LONG WINAPI FakeRegQueryValueExA(HKEY a, LPCSTR b, LPDWORD c, LPDWORD d, LPBYTE e, LPDWORD f) {
-    return Hit(kRegQueryValueExA) ? kRegistryError : RegQueryValueExA(a, b, c, d, e, f);
+    return Hit(kRegQueryValueExA, Named(b)) ? kRegistryError : RegQueryValueExA(a, b, c, d, e, f);
 }
 LONG WINAPI FakeRegSetValueExW(HKEY a, LPCWSTR b, DWORD c, DWORD d, const BYTE* e, DWORD f) {
-    return Hit(kRegSetValueExW) ? kRegistryError : RegSetValueExW(a, b, c, d, e, f);
+    return Hit(kRegSetValueExW, Named(b)) ? kRegistryError : RegSetValueExW(a, b, c, d, e, f);
 }
 LONG WINAPI FakeRegSetValueExA(HKEY a, LPCSTR b, DWORD c, DWORD d, const BYTE* e, DWORD f) {
-    return Hit(kRegSetValueExA) ? kRegistryError : RegSetValueExA(a, b, c, d, e, f);
+    return Hit(kRegSetValueExA, Named(b)) ? kRegistryError : RegSetValueExA(a, b, c, d, e, f);
 }
-LONG WINAPI FakeRegDeleteValueW(HKEY a, LPCWSTR b) { return Hit(kRegDeleteValueW) ? kRegistryError : RegDeleteValueW(a, b); }
-LONG WINAPI FakeRegDeleteValueA(HKEY a, LPCSTR b) { return Hit(kRegDeleteValueA) ? kRegistryError : RegDeleteValueA(a, b); }
-LONG WINAPI FakeRegDeleteKeyW(HKEY a, LPCWSTR b) { return Hit(kRegDeleteKeyW) ? kRegistryError : RegDeleteKeyW(a, b); }
-DWORD WINAPI FakeSHDeleteKeyW(HKEY a, LPCWSTR b) { return Hit(kSHDeleteKeyW) ? DWORD(kRegistryError) : SHDeleteKeyW(a, b); }
+LONG WINAPI FakeRegDeleteValueW(HKEY a, LPCWSTR b) { return Hit(kRegDeleteValueW, Named(b)) ? kRegistryError : RegDeleteValueW(a, b); }
+LONG WINAPI FakeRegDeleteValueA(HKEY a, LPCSTR b) { return Hit(kRegDeleteValueA, Named(b)) ? kRegistryError : RegDeleteValueA(a, b); }
+LONG WINAPI FakeRegDeleteKeyW(HKEY a, LPCWSTR b) { return Hit(kRegDeleteKeyW, Named(b)) ? kRegistryError : RegDeleteKeyW(a, b); }
+DWORD WINAPI FakeSHDeleteKeyW(HKEY a, LPCWSTR b) { return Hit(kSHDeleteKeyW, Named(b)) ? DWORD(kRegistryError) : SHDeleteKeyW(a, b); }
 LONG WINAPI FakeRegEnumValueW(HKEY a, DWORD b, LPWSTR c, LPDWORD d, LPDWORD e, LPDWORD f, LPBYTE g, LPDWORD h) {
     return Hit(kRegEnumValueW) ? kRegistryError : RegEnumValueW(a, b, c, d, e, f, g, h);
 }
@@ -109,10 +128,10 @@ HANDLE Unopened() {
 }
 
 HANDLE WINAPI FakeCreateFileW(LPCWSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g) {
-    return Hit(kCreateFileW) ? Unopened() : CreateFileW(a, b, c, d, e, f, g);
+    return Hit(kCreateFileW, Named(a)) ? Unopened() : CreateFileW(a, b, c, d, e, f, g);
 }
 HANDLE WINAPI FakeCreateFileA(LPCSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g) {
-    return Hit(kCreateFileA) ? Unopened() : CreateFileA(a, b, c, d, e, f, g);
+    return Hit(kCreateFileA, Named(a)) ? Unopened() : CreateFileA(a, b, c, d, e, f, g);
 }
 BOOL WINAPI FakeWriteFile(HANDLE a, LPCVOID b, DWORD c, LPDWORD d, LPOVERLAPPED e) {
     return Hit(kWriteFile) ? Refused(d, ERROR_DISK_FULL) : WriteFile(a, b, c, d, e);
@@ -172,7 +191,7 @@ void Instrument(HMODULE module) {
     for (size_t i = 0; i < kCallCount; ++i) PatchImport(module, Narrow(kCallNames[i]).c_str(), kWrappers[i]);
 }
 
-void Arm(Terminal& terminal, const Point& fail, bool fromNow) {
+void Arm(Terminal& terminal, const Point& fail, bool fromNow, const std::wstring& on) {
     if (IsHostMethod(fail.call)) {
         auto made = terminal.calls.find(fail.call);
         terminal.FailCall(fail.call, (fromNow && made != terminal.calls.end() ? made->second : 0) + fail.occurrence, E_FAIL);
@@ -183,7 +202,9 @@ void Arm(Terminal& terminal, const Point& fail, bool fromNow) {
     state.failCall = kCallCount;
     for (size_t i = 0; i < kCallCount; ++i)
         if (fail.call == kCallNames[i]) state.failCall = i;
-    state.failAt = (fromNow && state.failCall < kCallCount ? state.counts[state.failCall] : 0) + fail.occurrence;
+    state.failOn = on;
+    state.namedCalls = 0;
+    state.failAt = (fromNow && on.empty() && state.failCall < kCallCount ? state.counts[state.failCall] : 0) + fail.occurrence;
 }
 
 void GatherHost(const Terminal& terminal, Outcome& outcome) {
@@ -211,6 +232,12 @@ bool SystemFaultFired() {
     State& state = TheState();
     std::lock_guard guard(state.lock);
     return state.fired;
+}
+
+std::wstring SystemFaultTarget() {
+    State& state = TheState();
+    std::lock_guard guard(state.lock);
+    return state.target;
 }
 
 void GatherStore(Outcome& outcome) {
@@ -246,6 +273,7 @@ void GatherStore(Outcome& outcome) {
 
 std::wstring Serialize(const Outcome& outcome) {
     std::wstring text = L"fired\t" + std::to_wstring(outcome.fired) + L"\n";
+    if (!outcome.target.empty()) text += L"target\t" + outcome.target + L"\n";
     for (const auto& [name, count] : outcome.calls) text += L"call\t" + name + L"\t" + std::to_wstring(count) + L"\n";
     for (const auto& [name, value] : outcome.counters) text += L"counter\t" + name + L"\t" + value + L"\n";
     for (const std::wstring& code : outcome.logCodes) text += L"log\t" + code + L"\n";
@@ -275,6 +303,7 @@ Outcome Deserialize(const std::wstring& text) {
         const std::wstring& kind = fields[0];
         int number = fields.size() > 1 ? _wtoi(fields.back().c_str()) : 0;
         if (kind == L"fired") outcome.fired = number != 0;
+        else if (kind == L"target" && fields.size() == 2) outcome.target = fields[1];
         else if (kind == L"call" && fields.size() == 3) outcome.calls[fields[1]] = number;
         else if (kind == L"counter" && fields.size() == 3) outcome.counters[fields[1]] = fields[2];
         else if (kind == L"log" && fields.size() == 2) outcome.logCodes.push_back(fields[1]);
@@ -290,22 +319,30 @@ Outcome Deserialize(const std::wstring& text) {
 }  // namespace Faults
 
 void AddFaultCommands(CommandTable& commands) {
-    commands.Add(L"fault CALL [K]",
+    commands.Add(L"fault CALL [K] [on NAME]",
                  L"the plugin's K-th call (default 1) of CALL from now fails, once: a registry or file call of the "
                  L"plugin (RegOpenKeyExW, RegCreateKeyExW, RegQueryValueExW, RegSetValueExW, RegDeleteValueW, "
                  L"SHDeleteKeyW, RegEnumValueW, RegEnumKeyExW, RegQueryInfoKeyW, CreateFileW, CreateFileA, "
                  L"WriteFile, SetEndOfFile, ReadFile and the A forms) through its patched imports, or a host "
-                 L"method named as for `fail`",
+                 L"method named as for `fail`; with `on NAME` only the calls that name that key, value or file "
+                 L"(in full or by its last part, any case) count",
                  [](Scenario& scenario, Line& line) {
                      Faults::Point point{line.Word(), 1};
-                     if (!line.AtEnd()) point.occurrence = int(line.Number());
+                     if (!line.AtEnd() && line.Peek() != L"on") point.occurrence = int(line.Number());
+                     std::wstring on;
+                     if (!line.AtEnd()) {
+                         line.Expect(L"on");
+                         on = line.Word();
+                         if (!line.AtEnd()) Fail(L"one NAME after `on`; quote a name with blanks");
+                         if (IsHostMethod(point.call)) Fail(L"`on NAME` is for registry and file calls");
+                     }
                      if (!Faults::CanFail(point.call)) Fail(L"no call " + point.call + L" can be made to fail");
                      if (point.occurrence < 1) Fail(L"K counts from 1");
                      if (!scenario.Module().IsLoaded()) scenario.Module().Load(scenario.PluginPath());
                      Faults::Instrument(scenario.Module().Handle());
-                     Faults::Arm(scenario.Host(), point, true);
-                     scenario.Host().transcript.Add(L"host", L"call " + point.call + L" number " +
-                                                                 std::to_wstring(point.occurrence) + L" from now fails");
+                     Faults::Arm(scenario.Host(), point, true, on);
+                     scenario.Host().transcript.Add(L"host", L"call " + point.call + L" number " + std::to_wstring(point.occurrence) +
+                                                                 (on.empty() ? L"" : L" on " + on) + L" from now fails");
                  });
 }
 

@@ -32,15 +32,18 @@ bool CanFail(const std::wstring& call);
 // Replaces the module's imports of SystemCalls() with the counting wrappers.
 void Instrument(HMODULE module);
 // Makes the one call fail: a system call through the wrappers, a host method through the terminal.
-// The occurrence counts from the start of the run, or with `fromNow` from the calls made so far.
-void Arm(Terminal& terminal, const Point& fail, bool fromNow);
+// The occurrence counts from the start of the run, or with `fromNow` from the calls made so far;
+// with `on`, only the system calls that name that key, value or file (in full or its last part).
+void Arm(Terminal& terminal, const Point& fail, bool fromNow, const std::wstring& on = {});
 // Calls made so far, by name; whether the chosen call was reached and failed.
 std::map<std::wstring, int> SystemCallCounts();
 bool SystemFaultFired();
+std::wstring SystemFaultTarget();
 
 // What one run left, as the driver compares it. Written by the simulator as "key<TAB>value" lines.
 struct Outcome {
     bool fired = false;
+    std::wstring target;                      // the key, value or file the failed call named
     std::map<std::wstring, int> calls;        // registry, file and host calls made, by name
     std::map<std::wstring, std::wstring> counters;  // "Counter\CUR\DEN" -> count, "Counter Reset" -> number
     std::vector<std::wstring> logCodes;       // the codes of the operation log's records, in order
@@ -66,6 +69,8 @@ struct MatrixOptions {
     // Only the points numbered first..last (from 1) of the chosen ones: a matrix too long for one
     // sitting runs in parts, and the parts' lines together are the whole.
     size_t first = 1, last = SIZE_MAX;
+    // These points instead of sample and range: the ones a former matrix found wrong, run again.
+    std::vector<Point> points;
 };
 
 // The driver: runs `scenario` once to count the calls, then once per chosen failure point. Prints

@@ -2,7 +2,7 @@
 // plugin did to the host.
 //   TallySim [--fresh] [--preview] [--plugin PATH] [--outbox FOLDER] SCENARIO...
 //   TallySim --help [--markdown]
-//   TallySim --faults [--all | --sample N] [--range A-B] [--jobs N] [--timeout S] SCENARIO   (Host/FaultMatrix.cpp)
+//   TallySim --faults [--all | --sample N] [--range A-B | --points P,...] [--jobs N] [--timeout S] SCENARIO   (Host/FaultMatrix.cpp)
 //   TallySim --fresh --fault-report FILE [--fault CALL#K] SCENARIO            one run of it
 #include "Framework/Exceptions.h"
 #include "Framework/Paths.h"
@@ -37,13 +37,15 @@ void ErrorUtf8(const std::wstring& text) { WriteUtf8(stderr, text); }
 constexpr wchar_t kUsage[] =
     L"usage: TallySim [--fresh] [--preview] [--plugin PATH] [--outbox FOLDER] SCENARIO...\n"
     L"       TallySim --help [--markdown]\n"
-    L"       TallySim --faults [--all | --sample N] [--range A-B] [--jobs N] [--timeout S] [--plugin PATH] SCENARIO\n"
+    L"       TallySim --faults [--all | --sample N] [--range A-B | --points P,...] [--jobs N] [--timeout S]\n"
+    L"                [--plugin PATH] SCENARIO\n"
     L"--fresh runs each file in a process of its own, with an empty registry, %TEMP% and %APPDATA%.\n"
     L"--preview prints only the texts of `print` lines, and their template errors on stderr; the transcript\n"
     L"goes to stderr when a line fails.\n"
     L"--faults runs the scenario once per failure point of the plugin (every registry, file and host call\n"
     L"at its k-th occurrence), each in a fresh process and registry, and checks that the terminal survives,\n"
-    L"the failure shows and the bill counters stay exact; --range A-B runs only points A to B of them.";
+    L"the failure shows and the bill counters stay exact; --range A-B runs only points A to B of them, and\n"
+    L"--points only the points named, as CALL#K separated by commas (RegOpenKeyExW#355,WriteFile#3).";
 
 int Usage() {
     PrintUtf8(kUsage);
@@ -100,6 +102,7 @@ int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, 
             if (scenario.Started()) scenario.Exit();
             outcome.calls = Host::Faults::SystemCallCounts();
             outcome.fired = Host::Faults::SystemFaultFired() || scenario.Host().FailCallFired();
+            outcome.target = Host::Faults::SystemFaultTarget();
             Host::Faults::GatherHost(scenario.Host(), outcome);
         }
     }
@@ -153,6 +156,16 @@ int Run(int argc, wchar_t** argv) {
             if (swscanf(argv[++i], L"%llu-%llu", &first, &last) != 2 || first < 1 || last < first) return Usage();
             matrix.first = size_t(first);
             matrix.last = size_t(last);
+        }
+        else if (arg == L"--points" && i + 1 < argc) {
+            std::wstring list = argv[++i];
+            for (size_t from = 0; from <= list.size();) {
+                size_t comma = std::min(list.find(L',', from), list.size());
+                Host::Faults::Point point;
+                if (!Host::Faults::Point::Parse(list.substr(from, comma - from), point)) return Usage();
+                matrix.points.push_back(point);
+                from = comma + 1;
+            }
         }
         else if (arg == L"--fault" && i + 1 < argc) {
             if (!Host::Faults::Point::Parse(argv[++i], fault.point)) return Usage();

@@ -11,6 +11,7 @@ namespace Plugin {
 
 namespace {
 
+const char kSource[] = "Plugin/Alerts";
 constexpr size_t kLogTextLimit = 256;
 
 std::wstring AlertKeyPath(const std::wstring& alert) { return std::wstring(kAlertsKey) + L"\\" + alert; }
@@ -28,18 +29,40 @@ bool Alerts::IsEventEnabled(const std::wstring& event) {
     return PluginOptions(kOptionsAlertEventsKey).Read(event.c_str(), false);
 }
 
+// Registry reads here tell a missing value (the alert is not configured) from a failed one, which
+// is logged: an alert lost to a registry error must not look like one that was switched off.
 bool Alerts::RaiseEventAlert(const std::wstring& event, const TextParams* params) {
-    if (event.empty() || !IsEventEnabled(event)) return false;
-    RegKey mapping(HKEY_LOCAL_MACHINE, kConfigAlertEventsKey, false, kRegReadAccess);
-    return RaiseOrClearAlert(ReadSetting(mapping, event.c_str(), event), true, true, params);
+    if (event.empty()) return false;
+    std::wstring alert;
+    try {
+        if (!PluginOptions(kOptionsAlertEventsKey).ReadOrRaise(event.c_str(), 0, kSource, __LINE__)) return false;
+        RegKey mapping(HKEY_LOCAL_MACHINE, kConfigAlertEventsKey, false, kRegReadAccess);
+        alert = mapping[event].TextOr(event, kSource, __LINE__);
+    } catch (const VelmorException&) {
+        LogAlertError(event, true);
+        return false;
+    }
+    return RaiseOrClearAlert(alert, true, true, params);
+}
+
+void Alerts::LogAlertError(const std::wstring& alert, bool set) {
+    HandleJobError(log_, LogEvent::AlertError, kDebugAlertKey,
+                   std::wstring(set ? L"при создании" : L"при настройке") + L" уведомления \"" + alert +
+                       L"\" произошла ошибка" + CaughtReason());
 }
 
 bool Alerts::RaiseOrClearAlert(const std::wstring& alert, bool set, bool force, const TextParams* params) {
     if (alert.empty()) return false;
     RegKey machine(HKEY_LOCAL_MACHINE, AlertKeyPath(alert), false, kRegReadAccess);
-    if (!machine) return false;
+    if (machine.IsMissing()) return false;
+    try {
+        if (!machine) throw WindowsError(machine.LastError(), kSource, __LINE__);
+    } catch (const WindowsError&) {
+        LogAlertError(alert, set);
+        return false;
+    }
     RegKey user(HKEY_CURRENT_USER, AlertKeyPath(alert), true, kRegWriteAccess);
-    if (!user) throw WindowsError(user.LastError(), "Plugin/Alerts", __LINE__);
+    if (!user) throw WindowsError(user.LastError(), kSource, __LINE__);
     bool alerted = user[L"alerted"].Valid();
 
     if (!set) {
@@ -48,8 +71,7 @@ bool Alerts::RaiseOrClearAlert(const std::wstring& alert, bool set, bool force, 
             if (user[L"alerted"].Valid())
                 throw VMAppException(L"Не удалось удалить признак отправки уведомления в системном реестре Windows");
         } catch (const VelmorException&) {
-            HandleJobError(log_, LogEvent::AlertError, kDebugAlertKey,
-                           L"при настройке уведомления \"" + alert + L"\" произошла ошибка" + CaughtReason());
+            LogAlertError(alert, false);
         }
         return false;
     }
@@ -57,11 +79,12 @@ bool Alerts::RaiseOrClearAlert(const std::wstring& alert, bool set, bool force, 
     if (!force && alerted) return true;
     if (Disabled(user) || Disabled(machine)) return alerted;
     try {
-        if (RegKey email(machine.Handle(), L"email", false, kRegReadAccess); email) SendMail(alert, machine, email, params);
+        RegKey email(machine.Handle(), L"email", false, kRegReadAccess);
+        if (email) SendMail(alert, machine, email, params);
+        else if (!email.IsMissing()) throw WindowsError(email.LastError(), kSource, __LINE__);
         user[L"alerted"] = FormatDateTime(RealTime::NowUTC(), 0);
     } catch (...) {
-        HandleJobError(log_, LogEvent::AlertError, kDebugAlertKey,
-                       L"при создании уведомления \"" + alert + L"\" произошла ошибка" + CaughtReason());
+        LogAlertError(alert, true);
         return false;
     }
     return user[L"alerted"].Valid();
@@ -71,8 +94,8 @@ void Alerts::SendMail(const std::wstring& alert, const RegKey& machine, const Re
     log_.Write(LogEvent::AlertMail, Narrow1251(L"отправляется уведомление ") + Quoted(alert));
     PLSession env = terminal_.GetEnvironmentSession();
     env.SetProperty("Tallymark.Alert.Name", alert);
-    env.SetProperty("Tallymark.Alert.Description", ReadSetting(machine, L"Description", alert));
-    env.SetProperty("Tallymark.Email.Type", ReadSetting(email, L"type", L"alert"));
+    env.SetProperty("Tallymark.Alert.Description", machine[L"Description"].TextOr(alert, kSource, __LINE__));
+    env.SetProperty("Tallymark.Email.Type", email[L"type"].TextOr(L"alert", kSource, __LINE__));
     const struct {
         const wchar_t* value;
         const char* property;
@@ -80,7 +103,7 @@ void Alerts::SendMail(const std::wstring& alert, const RegKey& machine, const Re
                   {L"from", "Tallymark.Email.From"},
                   {L"to", "Tallymark.Email.To"},
                   {L"subject", "Tallymark.Email.Subject"}};
-    for (const auto& field : fields) env.SetProperty(field.property, ReadSetting(email, field.value, L""));
+    for (const auto& field : fields) env.SetProperty(field.property, email[field.value].TextOr(L"", kSource, __LINE__));
     env.ClearProperty("Tallymark.Email.Text");
     WriteTextParams(env, "Tallymark.Email.TextParams", params ? *params : TextParams());
     env.InvokeEvent("Tallymark.CreateEmail");

@@ -23,6 +23,8 @@ public:
     static bool IsEventEnabled(const std::wstring& event);
 
 private:
+    // Logs the failure being handled as the alert's error. Call inside a catch block.
+    void LogAlertError(const std::wstring& alert, bool set);
     void SendMail(const std::wstring& alert, const RegKey& machine, const RegKey& email, const TextParams* params);
 
     PLXDK::Paylantra::PLClient& terminal_;

@@ -34,7 +34,8 @@ RealTime ScanUtc(const std::wstring& text) {
 
 }  // namespace
 
-bool Collection::Enabled() { return PluginOptions(kOptionsKey).Read(L"Collect Enabled", false); }
+// Read strictly: taken for "off", a failed read would leave the "Collect" counter unreset unseen.
+bool Collection::Enabled() { return PluginOptions(kOptionsKey).ReadOrRaise(L"Collect Enabled", 0, kSource, __LINE__) != 0; }
 
 void Collection::ReadPreviousRecord() {
     RegKey record(HKEY_LOCAL_MACHINE, kCollectKey, false, kRegReadAccess);
@@ -59,7 +60,8 @@ void Collection::Open() {
         terminal_.SetPropertyInt("Tallymark.Collect.Number", number_);
         printTexts_.ChoosePrintHelper();
         PluginOptions options(kOptionsKey);
-        terminal_.SetPropertyBool("Tallymark.Collect.Param.Reset", options.Read(L"Collect Reset", true));
+        // Taken for its default, an unread "off" would empty a counter its owner keeps.
+        terminal_.SetPropertyBool("Tallymark.Collect.Param.Reset", options.ReadOrRaise(L"Collect Reset", 1, kSource, __LINE__) != 0);
         terminal_.SetPropertyBool("Tallymark.Collect.Param.PrintReceipt", options.Read(L"Collect Print Receipt", true));
         terminal_.SetPropertyInt("Tallymark.Collect.Param.ReceiptCount", options.Read(L"Collect Receipt Count", 2));
         terminal_.SetProperty("Tallymark.Collect.Param.FiscalReport", options.Read(L"Collect Fiscal Report", std::wstring()));
@@ -91,7 +93,16 @@ void Collection::Open() {
 }
 
 void Collection::Done() {
-    if (!Enabled()) return;
+    bool enabled = false;
+    try {
+        enabled = Enabled();
+    } catch (const VelmorException&) {
+        // Told like any other failure of the step, so that the collector may try it again.
+        terminal_.GetEnvironmentSession().SetPropertyBool("Tallymark.Collect.Continue", true);
+        if (!ReportException()) throw;
+        return;
+    }
+    if (!enabled) return;
     PLXDK::Paylantra::PLSession environment = terminal_.GetEnvironmentSession();
     try {
         if (!open_) throw VMAppException(L"Инкассация не открыта");

@@ -43,6 +43,7 @@ public:
     // "Tallymark.StackerInstalled" and the "Tallymark.OnStacker" hook.
     void PublishStackerState();
 
+    // "Collect Enabled"; raises WindowsError when it cannot be read.
     static bool Enabled();
     bool IsOpen() const { return open_; }
     bool StackerRemoved() const { return stackerRemoved_; }

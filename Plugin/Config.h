@@ -61,6 +61,12 @@ public:
     template <class T> auto Read(const wchar_t* name, T defaultValue) const {
         return ReadOption(user_.Handle(), machine_.Handle(), name, defaultValue);
     }
+    // For a switch whose default must not stand in for a value that could not be read (a
+    // collection skipped, an alert dropped, and nothing said): a missing value gives the default,
+    // a failed read raises WindowsError naming `source`:`line`.
+    DWORD ReadOrRaise(const wchar_t* name, DWORD defaultValue, const char* source, int line) const {
+        return user_[name].IntOr(machine_[name].IntOr(defaultValue, source, line), source, line);
+    }
     const RegKey& User() const { return user_; }
     const RegKey& Machine() const { return machine_; }
 

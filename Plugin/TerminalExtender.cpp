@@ -60,7 +60,8 @@ TerminalExtender::TerminalExtender(IPaylantraTerminal* terminal)
         if (ScanDateTime(userKey[L"Today"].TextOr(L"", kSource, __LINE__), 0, today)) today_ = today;
 
         RegKey machineKey(HKEY_LOCAL_MACHINE, kPluginKey, false, kRegReadAccess);
-        log_.SetPathTemplate(ReadSetting(machineKey, L"LogPath", L""));
+        // Unread, the log would be written nowhere and nothing would say why.
+        log_.SetPathTemplate(machineKey[L"LogPath"].TextOr(L"", kSource, __LINE__));
         log_.RollToToday();
 
         collection_.ReadPreviousRecord();
