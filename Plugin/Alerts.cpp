@@ -26,7 +26,7 @@ bool Disabled(const RegKey& key) { return ReadSetting(key, L"Disabled", 0) != 0;
 }  // namespace
 
 bool Alerts::IsEventEnabled(const std::wstring& event) {
-    return PluginOptions(kOptionsAlertEventsKey).Read(event.c_str(), false);
+    return PluginOptions(kOptionsAlertEventsKey).ReadOrRaise(event.c_str(), 0, kSource, __LINE__) != 0;
 }
 
 // Registry reads here tell a missing value (the alert is not configured) from a failed one, which
@@ -35,7 +35,7 @@ bool Alerts::RaiseEventAlert(const std::wstring& event, const TextParams* params
     if (event.empty()) return false;
     std::wstring alert;
     try {
-        if (!PluginOptions(kOptionsAlertEventsKey).ReadOrRaise(event.c_str(), 0, kSource, __LINE__)) return false;
+        if (!IsEventEnabled(event)) return false;
         RegKey mapping(HKEY_LOCAL_MACHINE, kConfigAlertEventsKey, false, kRegReadAccess);
         alert = mapping[event].TextOr(event, kSource, __LINE__);
     } catch (const VelmorException&) {

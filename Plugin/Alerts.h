@@ -19,7 +19,8 @@ public:
     bool RaiseEventAlert(const std::wstring& event, const TextParams* params = nullptr);
     // Sets (sending unless already sent, or always when forced) or clears an alert.
     bool RaiseOrClearAlert(const std::wstring& alert, bool set, bool force, const TextParams* params = nullptr);
-    // The event's switch: the user's value over the machine's, off by default.
+    // The event's switch: the user's value over the machine's, off by default. Raises WindowsError
+    // when it cannot be read.
     static bool IsEventEnabled(const std::wstring& event);
 
 private:

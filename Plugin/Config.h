@@ -67,6 +67,9 @@ public:
     DWORD ReadOrRaise(const wchar_t* name, DWORD defaultValue, const char* source, int line) const {
         return user_[name].IntOr(machine_[name].IntOr(defaultValue, source, line), source, line);
     }
+    std::wstring ReadOrRaise(const wchar_t* name, const std::wstring& defaultValue, const char* source, int line) const {
+        return user_[name].TextOr(machine_[name].TextOr(defaultValue, source, line), source, line);
+    }
     const RegKey& User() const { return user_; }
     const RegKey& Machine() const { return machine_; }
 

@@ -162,12 +162,22 @@ bool TallymarkControlPage::OnPageWindow(HWND window) {
             PageError(CaughtText());
         }
     };
-    attempt([this] { LoadOptions(); });
-    attempt([this] { LoadAlertEvents(); });
-    attempt([this] { LoadLimits(); });
+    attempt([this] {
+        LoadOptions();
+        optionsRead_ = true;
+    });
+    attempt([this] {
+        LoadAlertEvents();
+        alertsRead_ = true;
+    });
+    attempt([this] {
+        LoadLimits();
+        limitsRead_ = true;
+    });
     attempt([&] {
         RegKey plugin(HKEY_LOCAL_MACHINE, kPluginKey, false, kRegReadAccess);
-        CheckDlgButton(window, kCountingBox, ReadSetting(plugin, L"Disabled", 0) == 0 ? BST_CHECKED : BST_UNCHECKED);
+        CheckDlgButton(window, kCountingBox, plugin[L"Disabled"].IntOr(0, kSource, __LINE__) == 0 ? BST_CHECKED : BST_UNCHECKED);
+        countingRead_ = true;
     });
     ListView list(GetDlgItem(window, kNotesList));
     list.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
@@ -183,14 +193,17 @@ void TallymarkControlPage::LoadOptions() {
         unsigned bit;
     } kFlags[] = {{L"Collect Enabled", 256}, {L"Collect AutoNavigate", 32}, {L"Collect Reset", 1},
                   {L"Collect Print Receipt", 2}, {L"Collect On Stacker", 64}, {L"Collect Cancel Enabled", 16}};
-    for (const auto& flag : kFlags) SetBit(optionBits_, flag.bit, options.Read(flag.name, (optionBits_ & flag.bit) != 0));
-    std::wstring report = options.Read(L"Collect Fiscal Report", std::wstring((optionBits_ & 8) ? L"Z" : (optionBits_ & 4) ? L"X" : L""));
+    // Strict reads: a setting shown as its default would be written back as such by Apply.
+    for (const auto& flag : kFlags)
+        SetBit(optionBits_, flag.bit, options.ReadOrRaise(flag.name, (optionBits_ & flag.bit) ? 1 : 0, kSource, __LINE__) != 0);
+    std::wstring report = options.ReadOrRaise(L"Collect Fiscal Report", (optionBits_ & 8) ? L"Z" : (optionBits_ & 4) ? L"X" : L"",
+                                              kSource, __LINE__);
     SetBit(optionBits_, 4, EqualNoCase(report, L"X"));
     SetBit(optionBits_, 8, EqualNoCase(report, L"Z"));
     // The stored mask names the actions not left to the collector; an absent one keeps the choices.
-    unsigned fixed = options.Read(L"Collect Control Disabled", ~choiceBits_ & 15u);
+    unsigned fixed = options.ReadOrRaise(L"Collect Control Disabled", ~choiceBits_ & 15u, kSource, __LINE__);
     choiceBits_ = ~fixed & 15u;
-    receiptCopies_ = options.Read(L"Collect Receipt Count", receiptCopies_);
+    receiptCopies_ = options.ReadOrRaise(L"Collect Receipt Count", receiptCopies_, kSource, __LINE__);
 }
 
 void TallymarkControlPage::LoadAlertEvents() {
@@ -201,11 +214,11 @@ void TallymarkControlPage::LoadAlertEvents() {
 void TallymarkControlPage::LoadLimits() {
     limitBits_ = countLimit_ = sumLimit_ = 0;
     RegKey mapping(HKEY_LOCAL_MACHINE, kConfigAlertEventsKey, false, kRegReadAccess);
-    const std::wstring overflowAlert = ReadSetting(mapping, kOverflowEvent, kOverflowEvent);
+    const std::wstring overflowAlert = mapping[kOverflowEvent].TextOr(kOverflowEvent, kSource, __LINE__);
     for (const LimitEntry& entry : kLimitEntries) {
         RegKey key(HKEY_LOCAL_MACHINE, std::wstring(kCounterLimitsKey) + L"\\" + SubstituteCurrency(entry.name), false,
                    kRegReadAccess);
-        unsigned max = unsigned(ReadSetting(key, L"max", 0));
+        unsigned max = key[L"max"].IntOr(0, kSource, __LINE__);
         if (max != 0) {
             unsigned& limit = entry.kind == kCountKind ? countLimit_ : sumLimit_;
             if (!(limitBits_ & entry.kind) || max < limit) limit = max;
@@ -213,10 +226,10 @@ void TallymarkControlPage::LoadLimits() {
         }
         bool action = false;
         if (entry.action == kNoticeAction) {
-            std::wstring alert = ReadSetting(key, L"set alert", L"");
+            std::wstring alert = key[L"set alert"].TextOr(L"", kSource, __LINE__);
             action = !alert.empty() && events_.count(kOverflowEvent) && EqualNoCase(overflowAlert, alert);
         } else {
-            action = EqualNoCase(ReadSetting(key, L"set failure", L""), FailureOf(entry.action));
+            action = EqualNoCase(key[L"set failure"].TextOr(L"", kSource, __LINE__), FailureOf(entry.action));
         }
         if (action) limitBits_ |= entry.action;
     }
@@ -371,6 +384,11 @@ bool TallymarkControlPage::OnHelp(const HELPINFO* request) {
 
 bool TallymarkControlPage::OnApply(long* changed) {
     if (modified_) {
+        // What could not be read shows defaults, not the stored settings: written back, they would
+        // replace the stored ones unseen. Nothing is written then, so nothing is half-applied.
+        if (!countingRead_ || (optionsChanged_ && !optionsRead_) || (alertsChanged_ && !alertsRead_) ||
+            (limitsChanged_ && !limitsRead_))
+            throw VMAppException(L"Настройки модуля не удалось прочитать из системного реестра Windows: изменения не записаны");
         if (HWND window = GetPageWindow()) counting_ = IsDlgButtonChecked(window, kCountingBox) == BST_CHECKED;
         RegKey plugin = OpenToWrite(HKEY_LOCAL_MACHINE, kPluginKey, __LINE__);
         // Counting on is the absence of the switch, not a 0 left behind.

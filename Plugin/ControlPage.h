@@ -56,6 +56,8 @@ private:
     std::unique_ptr<RegMonitor> countersWatch_, collectWatch_;
     AutoLayout layout_;
     bool modified_ = false, counting_ = false, optionsChanged_ = false, alertsChanged_ = false, limitsChanged_ = false;
+    // Which parts the page could read when it opened: only those may be written back.
+    bool optionsRead_ = false, alertsRead_ = false, limitsRead_ = false, countingRead_ = false;
     unsigned optionBits_ = 307, choiceBits_ = 6, receiptCopies_ = 2;
     AlertEventSet events_;
     unsigned limitBits_ = 0, countLimit_ = 0, sumLimit_ = 0;
