@@ -21,7 +21,7 @@ std::string Quoted(const std::wstring& text) {
     return "\"" + ShortenForLog(Narrow1251(text), kLogTextLimit, kTextCodePage) + "\"";
 }
 
-bool Disabled(const RegKey& key) { return ReadSetting(key, L"Disabled", 0) != 0; }
+bool Disabled(const RegKey& key) { return key[L"Disabled"].IntOr(0, kSource, __LINE__) != 0; }
 
 }  // namespace
 
@@ -77,8 +77,8 @@ bool Alerts::RaiseOrClearAlert(const std::wstring& alert, bool set, bool force, 
     }
 
     if (!force && alerted) return true;
-    if (Disabled(user) || Disabled(machine)) return alerted;
     try {
+        if (Disabled(user) || Disabled(machine)) return alerted;
         RegKey email(machine.Handle(), L"email", false, kRegReadAccess);
         if (email) SendMail(alert, machine, email, params);
         else if (!email.IsMissing()) throw WindowsError(email.LastError(), kSource, __LINE__);

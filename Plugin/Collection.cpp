@@ -3,6 +3,7 @@
 #include "Framework/Messages.h"
 #include "Framework/Registry.h"
 #include "Plugin/Config.h"
+#include "Plugin/JobErrors.h"
 #include "Plugin/TerminalExtender.h"
 #include <exception>
 
@@ -16,15 +17,6 @@ const wchar_t kSummary[] = L"Summary";
 void Check(HRESULT hr, int line) { CoCallEx(hr, AppFrame::CodeModule(), kSource, line); }
 
 std::wstring SummaryPath() { return std::wstring(kCollectKey) + L"\\" + kSummary; }
-
-// Runs one step of the way out; the first failure is kept for the caller and the rest still run.
-template <class Step> void Attempt(std::exception_ptr& failure, Step step) {
-    try {
-        step();
-    } catch (...) {
-        if (!failure) failure = std::current_exception();
-    }
-}
 
 RealTime ScanUtc(const std::wstring& text) {
     RealTime time;
@@ -62,17 +54,21 @@ void Collection::Open() {
         PluginOptions options(kOptionsKey);
         // Taken for its default, an unread "off" would empty a counter its owner keeps.
         terminal_.SetPropertyBool("Tallymark.Collect.Param.Reset", options.ReadOrRaise(L"Collect Reset", 1, kSource, __LINE__) != 0);
-        terminal_.SetPropertyBool("Tallymark.Collect.Param.PrintReceipt", options.Read(L"Collect Print Receipt", true));
-        terminal_.SetPropertyInt("Tallymark.Collect.Param.ReceiptCount", options.Read(L"Collect Receipt Count", 2));
-        terminal_.SetProperty("Tallymark.Collect.Param.FiscalReport", options.Read(L"Collect Fiscal Report", std::wstring()));
+        terminal_.SetPropertyBool("Tallymark.Collect.Param.PrintReceipt",
+                                  options.ReadOrRaise(L"Collect Print Receipt", 1, kSource, __LINE__) != 0);
+        terminal_.SetPropertyInt("Tallymark.Collect.Param.ReceiptCount",
+                                 int(options.ReadOrRaise(L"Collect Receipt Count", 2, kSource, __LINE__)));
+        terminal_.SetProperty("Tallymark.Collect.Param.FiscalReport",
+                              options.ReadOrRaise(L"Collect Fiscal Report", std::wstring(), kSource, __LINE__));
         printTexts_.PublishPrintDelay();
-        int disabled = options.Read(L"Collect Control Disabled", 0);
+        DWORD disabled = options.ReadOrRaise(L"Collect Control Disabled", 0, kSource, __LINE__);
         terminal_.SetPropertyBool("Tallymark.Collect.Control.Reset", !(disabled & 1));
         terminal_.SetPropertyBool("Tallymark.Collect.Control.PrintReceipt", !(disabled & 2));
         terminal_.SetPropertyBool("Tallymark.Collect.Control.XReport", !(disabled & 4));
         terminal_.SetPropertyBool("Tallymark.Collect.Control.ZReport", !(disabled & 8));
-        terminal_.SetPropertyBool("Tallymark.Collect.Control.AutoClose", options.Read(L"Collect On Stacker", false));
-        terminal_.SetPropertyBool("Tallymark.Collect.Control.Cancel", options.Read(L"Collect Cancel Enabled", false));
+        terminal_.SetPropertyBool("Tallymark.Collect.Control.AutoClose", options.ReadOrRaise(L"Collect On Stacker", 0, kSource, __LINE__) != 0);
+        terminal_.SetPropertyBool("Tallymark.Collect.Control.Cancel",
+                                  options.ReadOrRaise(L"Collect Cancel Enabled", 0, kSource, __LINE__) != 0);
         RegKey debug(HKEY_CURRENT_USER, kDebugCollectKey, false, kRegReadAccess);
         terminal_.SetPropertyBool("Tallymark.Collect.Debug", ReadSetting(debug, L"Show Info", false));
 
@@ -194,7 +190,7 @@ void Collection::OnStackerRemoved() {
     stackerRemoved_ = true;
     if (open_) {
         PublishStackerState();
-    } else if (PluginOptions(kOptionsKey).Read(L"Collect AutoNavigate", true)) {
+    } else if (PluginOptions(kOptionsKey).ReadOrRaise(L"Collect AutoNavigate", 1, kSource, __LINE__) != 0) {
         done_ = cancelled_ = closeRequested_ = false;
         terminal_.Navigate(L"Paylantra:collect");
     }
@@ -219,7 +215,8 @@ void Collection::Finish() {
     std::exception_ptr failure;
     int flags = 0;
     Attempt(failure, [&] {
-        flags = PluginOptions(kOptionsKey).Read(completed ? L"Collect Completion Flags" : L"Collect Cancel Flags", 0);
+        flags = int(PluginOptions(kOptionsKey).ReadOrRaise(completed ? L"Collect Completion Flags" : L"Collect Cancel Flags", 0,
+                                                           kSource, __LINE__));
         if (completed) {
             TextParams params;
             params[L"PrevCollect.Number"] = std::to_wstring(prevNumber_);

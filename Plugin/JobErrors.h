@@ -3,9 +3,20 @@
 // again only when "Rethrow Errors" is set there.
 #pragma once
 #include "Plugin/PLLog.h"
+#include <exception>
 #include <string>
 
 namespace Plugin {
+
+// Runs one of several independent steps; the first failure is kept for the caller, who raises it
+// once the rest have run.
+template <class Step> void Attempt(std::exception_ptr& failure, Step step) {
+    try {
+        step();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+}
 
 // ": " and the reason of the exception being handled, or " неивестного типа" for one that is no
 // framework exception. Call inside a catch block.

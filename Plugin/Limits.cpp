@@ -1,15 +1,19 @@
 #include "Plugin/Limits.h"
 #include "Framework/Com.h"
 #include "Plugin/Config.h"
+#include "Plugin/JobErrors.h"
 #include <vector>
 
 namespace Plugin {
 
 namespace {
 
+const char kSource[] = "Plugin/Limits";
 const wchar_t kOverflowEvent[] = L"BillCounterOverflow";
 
-uint32_t ReadNumber(const RegKey& key, const wchar_t* name) { return uint32_t(ReadSetting(key, name, 0)); }
+// An entry read in part would pass over a full stacker unseen: every read here is strict.
+uint32_t ReadNumber(const RegKey& key, const wchar_t* name) { return key[name].IntOr(0, kSource, __LINE__); }
+std::wstring ReadText(const RegKey& key, const wchar_t* name) { return key[name].TextOr(L"", kSource, __LINE__); }
 
 // The subkey names in enumeration order, read in one pass before any entry is opened.
 std::vector<std::wstring> EntryNames(const RegKey& root) {
@@ -32,24 +36,31 @@ void Limits::Check(const CounterValues& values, const std::wstring& range) {
     RegKey root(HKEY_LOCAL_MACHINE, kCounterLimitsKey, false, kRegReadAccess);
     std::vector<std::wstring> names = EntryNames(root);
     if (names.empty()) return;
-    const bool alertOnOverflow = Alerts::IsEventEnabled(kOverflowEvent);
-    for (const std::wstring& name : names) {
-        RegKey entry(root.Handle(), name, false, kRegReadAccess);
-        std::wstring prop = ReadSetting(entry, L"prop", L"");
-        uint32_t min = ReadNumber(entry, L"min"), max = ReadNumber(entry, L"max");
-        if (prop.empty() || (min == 0 && max == 0)) continue;
+    // Each entry is checked though another could not be read; the first failure is raised after.
+    std::exception_ptr failure;
+    bool alertOnOverflow = false;
+    Attempt(failure, [&] { alertOnOverflow = Alerts::IsEventEnabled(kOverflowEvent); });
+    for (const std::wstring& name : names) Attempt(failure, [&] { CheckEntry(root, name, values, range, alertOnOverflow); });
+    if (failure) std::rethrow_exception(failure);
+}
 
-        auto found = values.find(keystringW(prop));
-        const bool out = OutOfBand(found == values.end() ? 0 : found->second, min, max);
-        std::wstring entryRange = ReadSetting(entry, L"range", L"");
-        if (!out && !entryRange.empty() && !EqualNoCase(entryRange, range)) continue;
+void Limits::CheckEntry(const RegKey& root, const std::wstring& name, const CounterValues& values, const std::wstring& range,
+                        bool alertOnOverflow) {
+    RegKey entry(root.Handle(), name, false, kRegReadAccess);
+    std::wstring prop = ReadText(entry, L"prop");
+    uint32_t min = ReadNumber(entry, L"min"), max = ReadNumber(entry, L"max");
+    if (prop.empty() || (min == 0 && max == 0)) return;
 
-        std::wstring failure = ReadSetting(entry, out ? L"set failure" : L"reset failure", L"");
-        if (!failure.empty()) SwitchFailure(failure, out);
-        if (!out || alertOnOverflow) {
-            std::wstring alert = ReadSetting(entry, out ? L"set alert" : L"reset alert", L"");
-            if (!alert.empty()) alerts_.RaiseOrClearAlert(alert, out, false);
-        }
+    auto found = values.find(keystringW(prop));
+    const bool out = OutOfBand(found == values.end() ? 0 : found->second, min, max);
+    std::wstring entryRange = ReadText(entry, L"range");
+    if (!out && !entryRange.empty() && !EqualNoCase(entryRange, range)) return;
+
+    std::wstring failure = ReadText(entry, out ? L"set failure" : L"reset failure");
+    if (!failure.empty()) SwitchFailure(failure, out);
+    if (!out || alertOnOverflow) {
+        std::wstring alert = ReadText(entry, out ? L"set alert" : L"reset alert");
+        if (!alert.empty()) alerts_.RaiseOrClearAlert(alert, out, false);
     }
 }
 

@@ -22,6 +22,8 @@ public:
     static bool OutOfBand(uint32_t value, uint32_t min, uint32_t max);
 
 private:
+    void CheckEntry(const RegKey& root, const std::wstring& name, const CounterValues& values, const std::wstring& range,
+                    bool alertOnOverflow);
     void SwitchFailure(const std::wstring& failure, bool set);
 
     PLXDK::Paylantra::PLClient& terminal_;

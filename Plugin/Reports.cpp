@@ -7,6 +7,10 @@
 
 namespace Plugin {
 
+namespace {
+const char kSource[] = "Plugin/Reports";
+}  // namespace
+
 TextParams ReportParams(const ResetInfo& info) {
     TextParams params;
     if (info.number != 0) params[L"Report.Number"] = std::to_wstring(info.number);
@@ -24,7 +28,8 @@ std::wstring Reports::Folder(const ReportKind& kind) {
     if (!kind.pathValue.empty()) {
         RegKey paths(HKEY_LOCAL_MACHINE, kReportPathsKey, false, kRegReadAccess);
         std::wstring fallback = kind.defaultSubfolder.empty() ? std::wstring() : PluginReportsFolder() + kind.defaultSubfolder;
-        folder = ReadSetting(paths, kind.pathValue.c_str(), fallback);
+        // An unread folder must not send the report elsewhere unseen.
+        folder = paths[kind.pathValue].TextOr(fallback, kSource, __LINE__);
     }
     folder = ExpEnv(folder);
     if (folder.empty()) return folder;
@@ -36,7 +41,8 @@ std::wstring Reports::Write(uint32_t number, const TextParams& params, const Rep
     try {
         std::wstring templateName = kind.templateOption.empty()
                                         ? kind.defaultTemplate
-                                        : PluginOptions(kOptionsKey).Read(kind.templateOption.c_str(), kind.defaultTemplate);
+                                        : PluginOptions(kOptionsKey).ReadOrRaise(kind.templateOption.c_str(), kind.defaultTemplate,
+                                                                                 kSource, __LINE__);
         if (templateName.empty()) return {};
         log_.Write(LogEvent::ReportInit, L"запись отчёта" + d + L" на диск терминала");
         // Rendering errors are reported by the session extender, which then answers no text.
