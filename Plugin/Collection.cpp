@@ -52,10 +52,11 @@ void Collection::Open() {
         terminal_.SetPropertyInt("Tallymark.Collect.Number", number_);
         printTexts_.ChoosePrintHelper();
         PluginOptions options(kOptionsKey);
-        // Taken for its default, an unread "off" would empty a counter its owner keeps.
-        terminal_.SetPropertyBool("Tallymark.Collect.Param.Reset", options.ReadOrRaise(L"Collect Reset", 1, kSource, __LINE__) != 0);
-        terminal_.SetPropertyBool("Tallymark.Collect.Param.PrintReceipt",
-                                  options.ReadOrRaise(L"Collect Print Receipt", 1, kSource, __LINE__) != 0);
+        // Strict reads: a default standing in for an unread setting would empty a counter its owner
+        // keeps, or leave out a fiscal report, and nobody would know.
+        auto flag = [&](const wchar_t* name, DWORD fallback) { return options.ReadOrRaise(name, fallback, kSource, __LINE__) != 0; };
+        terminal_.SetPropertyBool("Tallymark.Collect.Param.Reset", flag(L"Collect Reset", 1));
+        terminal_.SetPropertyBool("Tallymark.Collect.Param.PrintReceipt", flag(L"Collect Print Receipt", 1));
         terminal_.SetPropertyInt("Tallymark.Collect.Param.ReceiptCount",
                                  int(options.ReadOrRaise(L"Collect Receipt Count", 2, kSource, __LINE__)));
         terminal_.SetProperty("Tallymark.Collect.Param.FiscalReport",
@@ -66,9 +67,8 @@ void Collection::Open() {
         terminal_.SetPropertyBool("Tallymark.Collect.Control.PrintReceipt", !(disabled & 2));
         terminal_.SetPropertyBool("Tallymark.Collect.Control.XReport", !(disabled & 4));
         terminal_.SetPropertyBool("Tallymark.Collect.Control.ZReport", !(disabled & 8));
-        terminal_.SetPropertyBool("Tallymark.Collect.Control.AutoClose", options.ReadOrRaise(L"Collect On Stacker", 0, kSource, __LINE__) != 0);
-        terminal_.SetPropertyBool("Tallymark.Collect.Control.Cancel",
-                                  options.ReadOrRaise(L"Collect Cancel Enabled", 0, kSource, __LINE__) != 0);
+        terminal_.SetPropertyBool("Tallymark.Collect.Control.AutoClose", flag(L"Collect On Stacker", 0));
+        terminal_.SetPropertyBool("Tallymark.Collect.Control.Cancel", flag(L"Collect Cancel Enabled", 0));
         RegKey debug(HKEY_CURRENT_USER, kDebugCollectKey, false, kRegReadAccess);
         terminal_.SetPropertyBool("Tallymark.Collect.Debug", ReadSetting(debug, L"Show Info", false));
 
