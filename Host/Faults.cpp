@@ -43,8 +43,8 @@ struct State {
 };
 
 // A key, value or file named in full, or by its last part ("email" for "...\\Alerts\\Startup\\email").
-bool Names(const std::wstring& target, const std::wstring& name) {
-    if (target.size() < name.size() || _wcsicmp(target.c_str() + target.size() - name.size(), name.c_str()) != 0)
+bool Names(std::wstring_view target, const std::wstring& name) {
+    if (target.size() < name.size() || _wcsnicmp(target.data() + target.size() - name.size(), name.c_str(), name.size()) != 0)
         return false;
     return target.size() == name.size() || target[target.size() - name.size() - 1] == L'\\';
 }
@@ -55,7 +55,7 @@ State& TheState() {
 }
 
 // Counts the call; true when it is the one to fail.
-bool Hit(Call call, const std::wstring& target = {}) {
+bool Hit(Call call, std::wstring_view target = {}) {
     State& state = TheState();
     std::lock_guard guard(state.lock);
     int made = ++state.counts[call];
@@ -69,7 +69,7 @@ bool Hit(Call call, const std::wstring& target = {}) {
     state.target = target;
     return true;
 }
-std::wstring Named(LPCWSTR name) { return name ? name : L""; }
+std::wstring_view Named(LPCWSTR name) { return name ? name : L""; }
 std::wstring Named(LPCSTR name) { return name ? Widen(name) : L""; }
 
 // A registry that refuses, a disk that is full or unreadable: errors a terminal meets.

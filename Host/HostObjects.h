@@ -295,8 +295,8 @@ public:
 private:
     template <class Call> void ForEachExtender(const wchar_t* what, Call call);
     // The lists beside the transcript that KeptBytes counts and Forget drops.
-    std::array<std::vector<std::wstring>*, 5> KeptLists() {
-        return {&navigations, &scripts, &withdrawnFailures, &mails, &raisedEvents};
+    template <class Self> static auto KeptLists(Self& self) {
+        return std::array{&self.navigations, &self.scripts, &self.withdrawnFailures, &self.mails, &self.raisedEvents};
     }
     void DropCashSession();
     std::map<std::wstring, HRESULT> failures_;

@@ -155,7 +155,7 @@ void Terminal::NotifyZReport(bool done) {
 
 size_t Terminal::KeptBytes() const {
     size_t bytes = transcript.HeldBytes();
-    for (const auto* texts : const_cast<Terminal*>(this)->KeptLists()) {
+    for (const auto* texts : KeptLists(*this)) {
         bytes += texts->capacity() * sizeof(std::wstring);
         for (const std::wstring& text : *texts) bytes += HeldTextBytes(text);
     }
@@ -164,7 +164,7 @@ size_t Terminal::KeptBytes() const {
 
 void Terminal::Forget() {
     transcript.Clear();
-    for (auto* texts : KeptLists()) std::vector<std::wstring>().swap(*texts);
+    for (auto* texts : KeptLists(*this)) std::vector<std::wstring>().swap(*texts);
 }
 
 CashSession& Terminal::BeginCashSession() {

@@ -26,7 +26,7 @@ bool Disabled(const RegKey& key) { return key[L"Disabled"].IntOr(0, kSource, __L
 }  // namespace
 
 bool Alerts::IsEventEnabled(const std::wstring& event) {
-    return PluginOptions(kOptionsAlertEventsKey).ReadOrRaise(event.c_str(), 0, kSource, __LINE__) != 0;
+    return PluginOptions(kOptionsAlertEventsKey).Read(event.c_str(), false, kSource, __LINE__);
 }
 
 // Registry reads here tell a missing value (the alert is not configured) from a failed one, which

@@ -27,7 +27,7 @@ RealTime ScanUtc(const std::wstring& text) {
 }  // namespace
 
 // Read strictly: taken for "off", a failed read would leave the "Collect" counter unreset unseen.
-bool Collection::Enabled() { return PluginOptions(kOptionsKey).ReadOrRaise(L"Collect Enabled", 0, kSource, __LINE__) != 0; }
+bool Collection::Enabled() { return PluginOptions(kOptionsKey).Read(L"Collect Enabled", false, kSource, __LINE__); }
 
 void Collection::ReadPreviousRecord() {
     RegKey record(HKEY_LOCAL_MACHINE, kCollectKey, false, kRegReadAccess);
@@ -54,15 +54,15 @@ void Collection::Open() {
         PluginOptions options(kOptionsKey);
         // Strict reads: a default standing in for an unread setting would empty a counter its owner
         // keeps, or leave out a fiscal report, and nobody would know.
-        auto flag = [&](const wchar_t* name, DWORD fallback) { return options.ReadOrRaise(name, fallback, kSource, __LINE__) != 0; };
+        auto flag = [&](const wchar_t* name, bool fallback) { return options.Read(name, fallback, kSource, __LINE__); };
         terminal_.SetPropertyBool("Tallymark.Collect.Param.Reset", flag(L"Collect Reset", 1));
         terminal_.SetPropertyBool("Tallymark.Collect.Param.PrintReceipt", flag(L"Collect Print Receipt", 1));
         terminal_.SetPropertyInt("Tallymark.Collect.Param.ReceiptCount",
-                                 int(options.ReadOrRaise(L"Collect Receipt Count", 2, kSource, __LINE__)));
+                                 options.Read(L"Collect Receipt Count", 2, kSource, __LINE__));
         terminal_.SetProperty("Tallymark.Collect.Param.FiscalReport",
-                              options.ReadOrRaise(L"Collect Fiscal Report", std::wstring(), kSource, __LINE__));
+                              options.Read(L"Collect Fiscal Report", std::wstring(), kSource, __LINE__));
         printTexts_.PublishPrintDelay();
-        DWORD disabled = options.ReadOrRaise(L"Collect Control Disabled", 0, kSource, __LINE__);
+        unsigned disabled = options.Read(L"Collect Control Disabled", 0u, kSource, __LINE__);
         terminal_.SetPropertyBool("Tallymark.Collect.Control.Reset", !(disabled & 1));
         terminal_.SetPropertyBool("Tallymark.Collect.Control.PrintReceipt", !(disabled & 2));
         terminal_.SetPropertyBool("Tallymark.Collect.Control.XReport", !(disabled & 4));
@@ -89,18 +89,19 @@ void Collection::Open() {
 }
 
 void Collection::Done() {
+    // A switch that cannot be read fails the step like any other failure of it, so that the
+    // collector may try it again.
     bool enabled = false;
+    std::exception_ptr unread;
     try {
         enabled = Enabled();
     } catch (const VelmorException&) {
-        // Told like any other failure of the step, so that the collector may try it again.
-        terminal_.GetEnvironmentSession().SetPropertyBool("Tallymark.Collect.Continue", true);
-        if (!ReportException()) throw;
-        return;
+        unread = std::current_exception();
     }
-    if (!enabled) return;
+    if (!enabled && !unread) return;
     PLXDK::Paylantra::PLSession environment = terminal_.GetEnvironmentSession();
     try {
+        if (unread) std::rethrow_exception(unread);
         if (!open_) throw VMAppException(L"Инкассация не открыта");
         if (closeRequested_) throw VMAppException(L"Инкассация уже закрывается");
         // Carried out already: doing it again would record the emptied counter over the summary.
@@ -190,7 +191,7 @@ void Collection::OnStackerRemoved() {
     stackerRemoved_ = true;
     if (open_) {
         PublishStackerState();
-    } else if (PluginOptions(kOptionsKey).ReadOrRaise(L"Collect AutoNavigate", 1, kSource, __LINE__) != 0) {
+    } else if (PluginOptions(kOptionsKey).Read(L"Collect AutoNavigate", true, kSource, __LINE__)) {
         done_ = cancelled_ = closeRequested_ = false;
         terminal_.Navigate(L"Paylantra:collect");
     }
@@ -215,8 +216,7 @@ void Collection::Finish() {
     std::exception_ptr failure;
     int flags = 0;
     Attempt(failure, [&] {
-        flags = int(PluginOptions(kOptionsKey).ReadOrRaise(completed ? L"Collect Completion Flags" : L"Collect Cancel Flags", 0,
-                                                           kSource, __LINE__));
+        flags = PluginOptions(kOptionsKey).Read(completed ? L"Collect Completion Flags" : L"Collect Cancel Flags", 0, kSource, __LINE__);
         if (completed) {
             TextParams params;
             params[L"PrevCollect.Number"] = std::to_wstring(prevNumber_);

@@ -52,28 +52,37 @@ int ReadOption(HKEY user, HKEY machine, const wchar_t* name, int defaultValue);
 unsigned ReadOption(HKEY user, HKEY machine, const wchar_t* name, unsigned defaultValue);
 
 // The same subkey of the plugin key in both trees, opened for reading at construction, so that
-// every read is fresh: `PluginOptions(kOptionsKey).Read(L"Collect Enabled", false)`.
+// every read is fresh: `PluginOptions(kOptionsKey).Read(L"Collect Enabled", false, kSource, __LINE__)`.
 class PluginOptions {
 public:
     explicit PluginOptions(const wchar_t* keyPath = kOptionsKey)
         : user_(HKEY_CURRENT_USER, keyPath, false, kRegReadAccess),
           machine_(HKEY_LOCAL_MACHINE, keyPath, false, kRegReadAccess) {}
-    template <class T> auto Read(const wchar_t* name, T defaultValue) const {
-        return ReadOption(user_.Handle(), machine_.Handle(), name, defaultValue);
+    // The user's value over the machine's over the default. A missing value, or one of another
+    // type, gives the default; one that cannot be read raises WindowsError naming `source`:`line`,
+    // for a default must not stand in for a setting its owner chose (a collection skipped, an
+    // alert dropped, and nothing said).
+    std::wstring Read(const wchar_t* name, const std::wstring& defaultValue, const char* source = kConfigSource,
+                      int line = 0) const {
+        return user_[name].TextOr(machine_[name].TextOr(defaultValue, source, line), source, line);
     }
-    // For a switch whose default must not stand in for a value that could not be read (a
-    // collection skipped, an alert dropped, and nothing said): a missing value gives the default,
-    // a failed read raises WindowsError naming `source`:`line`.
-    DWORD ReadOrRaise(const wchar_t* name, DWORD defaultValue, const char* source, int line) const {
+    std::wstring Read(const wchar_t* name, const wchar_t* defaultValue, const char* source = kConfigSource, int line = 0) const {
+        return Read(name, std::wstring(defaultValue ? defaultValue : L""), source, line);
+    }
+    unsigned Read(const wchar_t* name, unsigned defaultValue, const char* source = kConfigSource, int line = 0) const {
         return user_[name].IntOr(machine_[name].IntOr(defaultValue, source, line), source, line);
     }
-    std::wstring ReadOrRaise(const wchar_t* name, const std::wstring& defaultValue, const char* source, int line) const {
-        return user_[name].TextOr(machine_[name].TextOr(defaultValue, source, line), source, line);
+    int Read(const wchar_t* name, int defaultValue, const char* source = kConfigSource, int line = 0) const {  // REG_DWORD as signed
+        return static_cast<int>(Read(name, static_cast<unsigned>(defaultValue), source, line));
+    }
+    bool Read(const wchar_t* name, bool defaultValue, const char* source = kConfigSource, int line = 0) const {  // non-zero is on
+        return Read(name, defaultValue ? 1u : 0u, source, line) != 0;
     }
     const RegKey& User() const { return user_; }
     const RegKey& Machine() const { return machine_; }
 
 private:
+    static constexpr char kConfigSource[] = "Plugin/Config";
     RegKey user_, machine_;
 };
 

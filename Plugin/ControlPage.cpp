@@ -195,15 +195,15 @@ void TallymarkControlPage::LoadOptions() {
                   {L"Collect Print Receipt", 2}, {L"Collect On Stacker", 64}, {L"Collect Cancel Enabled", 16}};
     // Strict reads: a setting shown as its default would be written back as such by Apply.
     for (const auto& flag : kFlags)
-        SetBit(optionBits_, flag.bit, options.ReadOrRaise(flag.name, (optionBits_ & flag.bit) ? 1 : 0, kSource, __LINE__) != 0);
-    std::wstring report = options.ReadOrRaise(L"Collect Fiscal Report", (optionBits_ & 8) ? L"Z" : (optionBits_ & 4) ? L"X" : L"",
-                                              kSource, __LINE__);
+        SetBit(optionBits_, flag.bit, options.Read(flag.name, (optionBits_ & flag.bit) != 0, kSource, __LINE__));
+    std::wstring report =
+        options.Read(L"Collect Fiscal Report", (optionBits_ & 8) ? L"Z" : (optionBits_ & 4) ? L"X" : L"", kSource, __LINE__);
     SetBit(optionBits_, 4, EqualNoCase(report, L"X"));
     SetBit(optionBits_, 8, EqualNoCase(report, L"Z"));
     // The stored mask names the actions not left to the collector; an absent one keeps the choices.
-    unsigned fixed = options.ReadOrRaise(L"Collect Control Disabled", ~choiceBits_ & 15u, kSource, __LINE__);
+    unsigned fixed = options.Read(L"Collect Control Disabled", ~choiceBits_ & 15u, kSource, __LINE__);
     choiceBits_ = ~fixed & 15u;
-    receiptCopies_ = options.ReadOrRaise(L"Collect Receipt Count", receiptCopies_, kSource, __LINE__);
+    receiptCopies_ = options.Read(L"Collect Receipt Count", receiptCopies_, kSource, __LINE__);
 }
 
 void TallymarkControlPage::LoadAlertEvents() {

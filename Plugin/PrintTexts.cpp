@@ -47,7 +47,7 @@ std::wstring PrintTexts::HelperForPrintMode(const std::wstring& mode) {
 
 void PrintTexts::ChoosePrintHelper() {
     std::wstring helper = HelperForPrintMode(terminal_.GetProperty("PLXDK.PrintMode"));
-    helper = ExpEnv(PluginOptions(kOptionsKey).ReadOrRaise(L"Collect PrintHelper", helper, kSource, __LINE__));
+    helper = ExpEnv(PluginOptions(kOptionsKey).Read(L"Collect PrintHelper", helper, kSource, __LINE__));
     if (helper.empty()) return;
     if (!IsAbsolutePath(helper)) helper = MakePathSpec(Widen(PluginHtmlPath())) + helper;
     helper = AddDefaultExt(helper, L".js");
@@ -55,7 +55,7 @@ void PrintTexts::ChoosePrintHelper() {
 }
 
 void PrintTexts::PublishPrintDelay() {
-    terminal_.SetPropertyInt("Tallymark.Print.Delay", int(PluginOptions(kOptionsKey).ReadOrRaise(L"Print Delay", 1000, kSource, __LINE__)));
+    terminal_.SetPropertyInt("Tallymark.Print.Delay", PluginOptions(kOptionsKey).Read(L"Print Delay", 1000, kSource, __LINE__));
 }
 
 }  // namespace Plugin

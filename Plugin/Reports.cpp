@@ -41,7 +41,7 @@ std::wstring Reports::Write(uint32_t number, const TextParams& params, const Rep
     try {
         std::wstring templateName = kind.templateOption.empty()
                                         ? kind.defaultTemplate
-                                        : PluginOptions(kOptionsKey).ReadOrRaise(kind.templateOption.c_str(), kind.defaultTemplate,
+                                        : PluginOptions(kOptionsKey).Read(kind.templateOption.c_str(), kind.defaultTemplate,
                                                                                  kSource, __LINE__);
         if (templateName.empty()) return {};
         log_.Write(LogEvent::ReportInit, L"запись отчёта" + d + L" на диск терминала");
