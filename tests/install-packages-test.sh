@@ -37,6 +37,12 @@ if [[ " $* " == *" wine32:i386 "* ]]; then
     esac
   done
 fi
+# A pin that would make apt remove a package unless that package is pinned too.
+while read -r trigger removed fix; do
+  [[ " $* " == *" $trigger "* && " $* " != *" $fix "* ]] || continue
+  [[ " $* " == *" -s "* ]] && { echo "Inst ${trigger%%=*} [old] (${trigger#*=} Debian [amd64])"; echo "Remv $removed [old]"; exit 0; }
+  echo "E: Packages need to be removed but remove is disabled."; exit 100
+done < <(cat "$FAKE/removes" 2>/dev/null)
 [[ " $* " == *" -s "* ]] && exit 0
 for a in "$@"; do [[ "$a" == -* || "$a" == install ]] || echo "${a%%=*} 1" >> "$FAKE/installed"; done
 FAKE
@@ -57,11 +63,15 @@ install() { PATH="$work/bin:$PATH" "$script" "$FAKE/state" cmake wine64 wine32:i
 run nothing-missing; echo "wine64 1" >> "$FAKE/installed"; echo "wine32:i386 1" >> "$FAKE/installed"; install
 check "nothing missing: apt is not asked" test ! -s "$FAKE/apt.log"
 
-run pinned; touch "$FAKE/update-fails"; printf 'libssl3:i386=3.0.20 libssl3:amd64=3.0.20 zlib1g:i386=1:1.2.13\n' > "$FAKE/needs-pins"; install
+run pinned; touch "$FAKE/update-fails"; printf 'libssl3:i386=3.0.20 libssl3:amd64=3.0.20 zlib1g:i386=1:1.2.13\n' > "$FAKE/needs-pins"
+echo "libssl3:amd64=3.0.20 libssl-dev libssl-dev:amd64=3.0.20" > "$FAKE/removes"
+printf 'libssl-dev:amd64|3.0.22\nlibssl-dev:amd64|3.0.20\n' >> "$FAKE/madison"; install
 check "a failed index is told and the installation goes on" grep -q 'apt-get update failed for some indexes, going on with the rest: Failed to fetch' "$FAKE/out"
 check "pinned route: both arches of a library meet at a shared version" \
-  grep -q -- '-y -qq --allow-downgrades --no-install-recommends wine32:i386 .*libssl3:i386=3.0.20 libssl3:amd64=3.0.20' "$FAKE/apt.log"
+  grep -q -- '-y -qq --no-remove --allow-downgrades --no-install-recommends wine32:i386 .*libssl3:i386=3.0.20 libssl3:amd64=3.0.20' "$FAKE/apt.log"
 check "pinned route: an installed version that i386 has is kept" bash -c "grep -q 'zlib1g:i386=1:1.2.13' '$FAKE/apt.log' && ! grep -q 'zlib1g:amd64=' '$FAKE/apt.log'"
+check "pinned route: a package tied to a pinned library follows it, never removed" \
+  grep -q -- '--no-remove .*libssl-dev:amd64=3.0.20' "$FAKE/apt.log"
 check "pinned route: exit 0 and no reason left" bash -c "[ \$(cat '$FAKE/status') = 0 ] && [ ! -e '$FAKE/state' ]"
 
 run no-wine32; printf 'libgd3:i386=9\n' > "$FAKE/needs-pins"; install

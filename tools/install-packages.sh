@@ -28,7 +28,7 @@ if ! out=$($sudo apt-get update -qq 2>&1) || grep -q '^E: ' <<<"$out"; then
 fi
 
 if [ ${#required[@]} -ne 0 ]; then
-  if ! out=$($sudo apt-get install -y -qq --no-install-recommends "${required[@]}" 2>&1); then
+  if ! out=$($sudo apt-get install -y -qq --no-remove --no-install-recommends "${required[@]}" 2>&1); then
     echo "tally: could not install ${required[*]}: $(first_error <<<"$out")" >&2
     exit 1
   fi
@@ -48,30 +48,48 @@ common_version() {  # LIB
   grep -xF -f <(printf '%s\n' "$amd64") <<<"$i386" | head -n1
 }
 
+pin() {  # PACKAGE VERSION: once each
+  case " ${pins[*]} " in *" $1="*) return 1 ;; esac
+  pins+=("$1=$2")
+}
+
+# A 64-bit package that apt would remove or break for the pins (a -dev package tied to its library's
+# exact version) goes to the version that the pins bring; packages are never removed for the 32-bit Wine.
+pin_dependents() {  # SIMULATION-OUTPUT
+  local line name version new
+  new=$(sed -nE 's/^Inst [^ ]+ (\[[^]]*\] )?\(([^ ]+) .*/\2/p' <<<"$1"; sed -nE 's/.* but ([^ ]+) is to be installed$/\1/p' <<<"$1")
+  while read -r name; do
+    version=$(apt-cache madison "${name%:amd64}:amd64" 2>/dev/null | awk -F' *[|] *' '{ print $2 }' | grep -xF -f <(printf '%s\n' "$new") | head -n1)
+    [ -n "$version" ] && pin "${name%:amd64}:amd64" "$version" && added=1
+  done < <({ sed -nE 's/^Remv ([^ ]+) .*/\1/p' <<<"$1"; sed -nE 's/^ *([^ :]+(:amd64)?) : Depends: [^ ]+ \(= [^)]*\) but [^ ]+ is to be installed$/\1/p' <<<"$1"; } | sort -u)
+}
+
 pinned_install() {
-  local pins=() round lib version have out
-  for round in 1 2 3 4 5 6 7 8 9 10; do
-    if out=$(apt-get install -s --no-install-recommends "${optional[@]}" "${pins[@]}" 2>&1); then
+  local pins=() round lib version have out added
+  for round in 1 2 3 4 5 6 7 8 9 10 11 12; do
+    out=$(apt-get install -s --no-install-recommends "${optional[@]}" "${pins[@]}" 2>&1)
+    if [ $? -eq 0 ] && ! grep -q '^Remv ' <<<"$out"; then
       echo "tally: installing the 32-bit Wine with $(grep -o ':i386=' <<<"${pins[*]}" | wc -l) libraries pinned to their 64-bit twins' versions" >&4
-      $sudo apt-get install -y -qq --allow-downgrades --no-install-recommends "${optional[@]}" "${pins[@]}" 2>&1
+      $sudo apt-get install -y -qq --no-remove --allow-downgrades --no-install-recommends "${optional[@]}" "${pins[@]}" 2>&1
       return
     fi
-    local added=0
+    added=0
     while read -r lib; do
-      case " ${pins[*]} " in *" $lib:i386="*) continue ;; esac
       version=$(common_version "$lib")
-      [ -n "$version" ] || continue
-      pins+=("$lib:i386=$version") added=1
+      [ -n "$version" ] && pin "$lib:i386" "$version" || continue
+      added=1
       have=$(dpkg-query -W -f='${Version}' "$lib:amd64" 2>/dev/null)
-      [ -n "$have" ] && [ "$have" != "$version" ] && pins+=("$lib:amd64=$version")
+      [ -n "$have" ] && [ "$have" != "$version" ] && pin "$lib:amd64" "$version"
     done < <(grep -oE 'Depends: [^ ]+:i386' <<<"$out" | sed 's/^Depends: //; s/:i386$//' | sort -u)
+    pin_dependents "$out"
     [ $added -eq 1 ] || break
   done
+  grep -q '^Remv ' <<<"$out" && echo "E: installing it would remove $(sed -nE 's/^Remv ([^ ]+) .*/\1/p' <<<"$out" | head -n3 | tr '\n' ' ')"
   echo "$out"
   return 1
 }
 
-if out=$($sudo apt-get install -y -qq --no-install-recommends "${optional[@]}" 2>&1) ||
+if out=$($sudo apt-get install -y -qq --no-remove --no-install-recommends "${optional[@]}" 2>&1) ||
    out2=$(pinned_install 2>&1); then
   rm -f "$state"
   exit 0
