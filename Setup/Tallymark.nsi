@@ -41,8 +41,11 @@ Var PreviousVersion ; the installed version being upgraded, empty on a first ins
 Var LogFile         ; handle of the installation log
 Var Purge           ; 1: the removal takes the money records, settings and logs too
 Var HadPlugin       ; 1: a plugin DLL was in the folder before, registered or copied by hand
+Var Welcome         ; what the installation will do, on its first page
 
 !define MUI_ABORTWARNING
+!define MUI_WELCOMEPAGE_TEXT "$Welcome"
+!insertmacro MUI_PAGE_WELCOME
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Модуль Tallymark и его справка будут установлены в эту папку. Программа терминала находит модуль по его регистрации, поэтому папка может быть любой."
 !define MUI_PAGE_CUSTOMFUNCTION_PRE SkipFolderOnUpgrade
 !insertmacro MUI_PAGE_DIRECTORY
@@ -50,7 +53,7 @@ Var HadPlugin       ; 1: a plugin DLL was in the folder before, registered or co
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !define MUI_COMPONENTSPAGE_NODESC
-!define MUI_UNCOMPONENTSPAGE_TEXT_TOP "Счётчики купюр, сведения об инкассациях, настройки, журнал операций, отчёты и изменённые шаблоны сохраняются, если не отметить их ниже."
+!define MUI_COMPONENTSPAGE_TEXT_TOP "Счётчики купюр, сведения об инкассациях, настройки, журнал операций, отчёты и изменённые шаблоны сохраняются, если не отметить их ниже."
 !insertmacro MUI_UNPAGE_COMPONENTS
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "Russian"
@@ -283,6 +286,12 @@ Function .onInit
       StrCpy $INSTDIR "$RootPath\Plugins\Tallymark"
     ${EndIf}
   ${EndIf}
+  ${If} $PreviousVersion != ""
+    StrCpy $Welcome "Установленная версия Tallymark $PreviousVersion будет заменена версией ${VERSION} в папке $INSTDIR.$\r$\n$\r$\nСчётчики купюр, сведения об инкассациях, настройки, журнал операций, отчёты и изменённые шаблоны сохранятся."
+  ${Else}
+    StrCpy $Welcome "Будет установлен модуль Tallymark ${VERSION}: подсчёт купюр и инкассация для программы платёжного терминала."
+  ${EndIf}
+  StrCpy $Welcome "$Welcome$\r$\n$\r$\nПеред установкой закройте программу терминала.$\r$\n$\r$\n$_CLICK"
 FunctionEnd
 
 Function RefuseWithoutHost
@@ -480,7 +489,7 @@ SectionEnd
   Delete "$TemplatesDir\${NAME}.new"
 !macroend
 
-Section "un.Tallymark"
+Section "un.Модуль, справка и шаблоны по умолчанию"
   SectionIn RO
   Call un.OpenLog
   ${Say} "Tallymark: удаление из папки $INSTDIR."
@@ -498,7 +507,7 @@ Section "un.Tallymark"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
 
-Section /o "un.Удалить также счётчики, сведения об инкассациях, настройки, журнал операций, отчёты и изменённые шаблоны" SecPurge
+Section /o "un.Счётчики, инкассации, настройки, журнал, отчёты" SecPurge
   StrCpy $Purge 1
   DeleteRegKey HKLM "${PLUGIN_KEY}"
   DeleteRegKey HKCU "${PLUGIN_KEY}"
