@@ -4,6 +4,7 @@
 #include "Framework/Paths.h"
 #include "Framework/Registry.h"
 #include "tests/ProcessStats.h"
+#include <sddl.h>
 
 namespace Host {
 
@@ -93,6 +94,32 @@ void WriteRegistry(Scenario& scenario, Line& line) {
     scenario.Host().transcript.Add(L"host", L"reg " + path + L" " + name + L" = " + value);
 }
 
+// A key as a locked-down terminal may have it: everyone may read it, no one may change it; or, with
+// "off", everyone may again.
+void MakeReadOnly(Scenario& scenario, Line& line) {
+    std::wstring path;
+    HKEY root = ParseRegistryPath(line.Word(), path);
+    const bool off = !line.AtEnd() && line.Keyword({L"off"}) == 0;
+    if (!off) {
+        RegKey created(root, path, true, kRegWriteAccess);
+        if (!created) Fail(L"cannot open registry key " + path + L" (error " + std::to_wstring(created.LastError()) + L")");
+    }
+    HKEY key = nullptr;
+    LONG result = RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key);
+    if (result != ERROR_SUCCESS) Fail(L"cannot open registry key " + path + L" (error " + std::to_wstring(result) + L")");
+    PSECURITY_DESCRIPTOR access = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(off ? L"D:(A;;KA;;;WD)" : L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                              &access, nullptr)) {
+        RegCloseKey(key);
+        Fail(L"cannot make the access list (error " + std::to_wstring(GetLastError()) + L")");
+    }
+    result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, access);
+    LocalFree(access);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS) Fail(L"cannot set the access list of " + path + L" (error " + std::to_wstring(result) + L")");
+    scenario.Host().transcript.Add(L"host", L"key " + path + (off ? L" writable again" : L" made read-only"));
+}
+
 }  // namespace
 
 void RunWait(Line& line, bool countAllowed) {
@@ -127,6 +154,11 @@ void AddSetupCommands(CommandTable& commands) {
                  });
     commands.Add(L"reg \"HKLM\\KEY\" NAME = dword:N|sz:TEXT|delete",
                  L"writes or deletes a registry value (`HKLM`, `HKCU`, `HKCR` or the long names; an empty NAME, `\"\"`, is the default value)", WriteRegistry);
+    commands.Add(L"readonly \"HKLM\\KEY\" [off]",
+                 L"makes a registry key (created when missing) one that nobody may write, as on a locked-down terminal: "
+                 L"its access list lets everyone read it and no one set or delete a value, create a subkey or delete it; "
+                 L"`off` lets everyone write it again",
+                 MakeReadOnly);
     commands.Add(L"fail Object.Method [HRESULT|off]",
                  L"makes one host method answer a failure (default 0x80004005) until `off`; names as in "
                  L"`Host/HostObjects.cpp`, e.g. `Terminal.GetEnvironment`, `Session.GetProperty`, `Application.RunScript`; "

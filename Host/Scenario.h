@@ -1,7 +1,7 @@
 // The scenario language of the terminal simulator: one command a line, run in order against one
 // simulated terminal and the plugin loaded into it. The commands and expectations live in two
 // tables (name, usage, effect, handler), filled by one file per area; the help text and the
-// README's tables are made from them.
+// developers' guide's tables (docs/DEVELOPERS.md) are made from them.
 #pragma once
 #include "Host/HostObjects.h"
 #include "Host/PluginHost.h"
@@ -63,7 +63,7 @@ private:
 const CommandTable& Commands();
 const CommandTable& DialogSteps();
 const CommandTable& Expectations();
-// The help of `TallySim --help`, and the same as the README's two Markdown tables.
+// The help of `TallySim --help`, and the same as the two Markdown tables of docs/DEVELOPERS.md.
 std::wstring HelpText();
 std::wstring MarkdownTables();
 

@@ -1,4 +1,4 @@
-// Pictures of windows as PNG files, for the README and for looking at what a scenario showed.
+// Pictures of windows as PNG files, for the guides and the help file, and for looking at what a scenario showed.
 #pragma once
 #include <windows.h>
 

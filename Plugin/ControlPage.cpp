@@ -48,18 +48,6 @@ std::wstring LimitProperty(unsigned kind) {
 
 const wchar_t* FailureOf(unsigned action) { return action == kFailureAction ? kOverflowEvent : kBlockingFailure; }
 
-// Help topics of the page's controls.
-struct HelpTopic {
-    int control;
-    unsigned topic;
-};
-constexpr HelpTopic kHelpTopics[] = {
-    {TallymarkControlPage::kCountingBox, 1},   {TallymarkControlPage::kNotesGroup, 2},
-    {TallymarkControlPage::kNotesList, 2},     {TallymarkControlPage::kTotalText, 3},
-    {TallymarkControlPage::kPreviousText, 4},  {TallymarkControlPage::kCollectButton, 5},
-    {TallymarkControlPage::kAlertsButton, 6},  {TallymarkControlPage::kLimitButton, 7},
-};
-
 // The page whose accelerators the thread's message hook applies.
 TallymarkControlPage* g_hookPage = nullptr;
 
@@ -372,13 +360,8 @@ void TallymarkControlPage::ShowPrevious() {
 }
 
 bool TallymarkControlPage::OnHelp(const HELPINFO* request) {
-    if (request && request->iContextType == HELPINFO_WINDOW) {
-        for (const HelpTopic& entry : kHelpTopics)
-            if (entry.control == request->iCtrlId) {
-                ShowContextHelp(static_cast<HWND>(request->hItemHandle), entry.topic);
-                break;
-            }
-    }
+    if (request && request->iContextType == HELPINFO_WINDOW)
+        ShowContextHelp(static_cast<HWND>(request->hItemHandle), kControlPageHelp, request->iCtrlId);
     return true;
 }
 

@@ -7,8 +7,8 @@
 #include "Framework/Text.h"
 #include "Plugin/Config.h"
 #include "Plugin/Extenders.h"
+#include "Plugin/Version.h"
 #include "xdk/Source/Paylantra/PLClient.h"
-#include "PluginVersion.h"
 #include <cstdlib>
 
 using PLXDK::Paylantra::PLClient;
@@ -19,7 +19,9 @@ namespace {
 
 const char kSource[] = "Plugin/Plugin";
 
-void PublishInstalled(bool installed) { _putenv(installed ? "Tallymark.Installed=" TALLYMARK_VERSION_TEXT : "Tallymark.Installed="); }
+void PublishInstalled(bool installed) {
+    _putenv((std::string("Tallymark.Installed=") + (installed ? kVersionText : "")).c_str());
+}
 
 DWORD ReadFlag(HKEY root, bool create, REGSAM access, const wchar_t* name) {
     RegKey key(root, kPluginKey, create, access);

@@ -8,7 +8,7 @@
 #include "Plugin/Plugin.h"
 #include "Plugin/Reports.h"
 #include "Plugin/TerminalExtender.h"
-#include "PluginVersion.h"
+#include "Plugin/Version.h"
 #include <cwchar>
 
 using PLXDK::Paylantra::PLSession;
@@ -75,7 +75,7 @@ STDMETHODIMP SessionExtender::OnClearProperties(IDispatch*) {
 
 STDMETHODIMP SessionExtender::OnSessionCreate(IDispatch* session) {
     return PAYLANTRA_METHOD(kSource, [&] {
-        PLSession(session).SetProperty("Tallymark.Installed", TALLYMARK_VERSION_TEXT);
+        PLSession(session).SetProperty("Tallymark.Installed", kVersionText);
         TerminalExtender& extender = Extender();
         if (extender.StackerRemoved()) extender.PublishStackerState();
     });

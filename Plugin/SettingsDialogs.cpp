@@ -24,17 +24,15 @@ constexpr unsigned kChoiceMask = 15;
 // The settings dialogs' common part: the context help of their controls.
 class SettingsDialog : public DDialog {
 public:
-    SettingsDialog(const wchar_t* templateName, HWND owner, std::map<int, unsigned> helpTopics)
-        : DDialog(g_module, templateName, owner), helpTopics_(std::move(helpTopics)) {}
+    SettingsDialog(const wchar_t* templateName, HWND owner, HelpTopics helpTopics)
+        : DDialog(g_module, templateName, owner), helpTopics_(helpTopics) {}
 
 protected:
     bool Message(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override {
         if (message != WM_HELP) return DDialog::Message(message, wParam, lParam, result);
         const auto* info = reinterpret_cast<const HELPINFO*>(lParam);
-        if (info && info->iContextType == HELPINFO_WINDOW) {
-            auto topic = helpTopics_.find(info->iCtrlId);
-            if (topic != helpTopics_.end()) ShowContextHelp(static_cast<HWND>(info->hItemHandle), topic->second);
-        }
+        if (info && info->iContextType == HELPINFO_WINDOW)
+            ShowContextHelp(static_cast<HWND>(info->hItemHandle), helpTopics_, info->iCtrlId);
         result = TRUE;
         return true;
     }
@@ -57,7 +55,7 @@ protected:
     void SetSpinRange(int id, int high) { SendMessageW(Item(id), UDM_SETRANGE32, 0, high); }
 
 private:
-    std::map<int, unsigned> helpTopics_;
+    HelpTopics helpTopics_;
 };
 
 // ---- collection parameters -----------------------------------------------------------------------
@@ -69,14 +67,7 @@ struct CollectParams {
 class CollectParamsDialog : public SettingsDialog {
 public:
     CollectParamsDialog(HWND owner, CollectParams values)
-        : SettingsDialog(L"DlgCollectParams", owner,
-                         {{IDC_COLLECT_ENABLED, 50}, {IDC_COLLECT_AUTONAVIGATE, 51}, {IDC_COLLECT_GROUP, 10},
-                          {IDC_COLLECT_RESET, 12}, {IDC_COLLECT_RESET_CHOICE, 12}, {IDC_COLLECT_RECEIPT, 13},
-                          {IDC_COLLECT_RECEIPT_COPIES, 13}, {IDC_COLLECT_RECEIPT_SPIN, 13},
-                          {IDC_COLLECT_RECEIPT_CHOICE, 13}, {IDC_COLLECT_XREPORT, 14}, {IDC_COLLECT_XREPORT_CHOICE, 14},
-                          {IDC_COLLECT_ZREPORT, 15}, {IDC_COLLECT_ZREPORT_CHOICE, 15}, {IDC_COLLECT_ON_STACKER, 52},
-                          {IDC_COLLECT_CANCEL_ENABLED, 53}, {IDC_RESTORE_DEFAULTS, 16}, {IDC_COLLECT_ALL_CHOICE, 17},
-                          {IDC_COLLECT_NO_CHOICE, 18}}),
+        : SettingsDialog(L"DlgCollectParams", owner, kCollectParamsHelp),
           values_(values) {
         values_.choices &= kChoiceMask;
     }
@@ -192,12 +183,7 @@ const std::vector<AlertBox> kAlertBoxes = [] {
 class AlertSetupDialog : public SettingsDialog {
 public:
     AlertSetupDialog(HWND owner, AlertEventSet events)
-        : SettingsDialog(L"DlgSetupAlerts", owner,
-                         {{IDC_ALERT_GROUP, 30}, {IDC_ALERT_STARTUP, 31}, {IDC_ALERT_EXIT, 32}, {IDC_ALERT_NEXTDAY, 33},
-                          {IDC_ALERT_PAYMENT, 34}, {IDC_ALERT_SESSIONFINISH, 35}, {IDC_ALERT_OVERFLOW, 36},
-                          {IDC_ALERT_NOSTACKER, 37}, {IDC_ALERT_STACKER, 38}, {IDC_ALERT_COLLECT, 39},
-                          {IDC_ALERT_ZREPORT, 40}, {IDC_RESTORE_DEFAULTS, 41}, {IDC_ALERT_ALL_ON, 42},
-                          {IDC_ALERT_ALL_OFF, 43}}),
+        : SettingsDialog(L"DlgSetupAlerts", owner, kAlertSetupHelp),
           events_(std::move(events)) {}
     const AlertEventSet& Events() const { return events_; }
 
@@ -242,11 +228,7 @@ struct StackerLimits {
 class StackerLimitDialog : public SettingsDialog {
 public:
     StackerLimitDialog(HWND owner, StackerLimits values)
-        : SettingsDialog(L"DlgStackerLimit", owner,
-                         {{IDC_LIMIT_COUNT, 20}, {IDC_LIMIT_COUNT_VALUE, 20}, {IDC_LIMIT_COUNT_SPIN, 20},
-                          {IDC_LIMIT_SUM, 21}, {IDC_LIMIT_SUM_VALUE, 21}, {IDC_LIMIT_SUM_SPIN, 21},
-                          {IDC_LIMIT_ACTIONS, 22}, {IDC_LIMIT_EMAIL, 23}, {IDC_LIMIT_FAILURE, 24},
-                          {IDC_LIMIT_BLOCK, 25}}),
+        : SettingsDialog(L"DlgStackerLimit", owner, kStackerLimitHelp),
           values_(values) {}
     const StackerLimits& Values() const { return values_; }
 

@@ -5,7 +5,7 @@
 #include "Plugin/Config.h"
 #include "Plugin/Reports.h"
 #include "Plugin/Extenders.h"
-#include "PluginVersion.h"
+#include "Plugin/Version.h"
 #include <algorithm>
 
 namespace Plugin {
@@ -159,7 +159,7 @@ STDMETHODIMP TerminalExtender::OnEvent(IDispatch*, BSTR name) {
 
 void TerminalExtender::HandleEvent(const std::wstring& name) {
     if (EqualNoCase(name, L"Poll")) {
-        DebugMessage(nullptr, L"Terminal event " + name, L"Velmor Paylantra Tallymark plugin v." TALLYMARK_VERSION_TEXT);
+        DebugMessage(nullptr, L"Terminal event " + name, L"Velmor Paylantra Tallymark plugin v." + Widen(kVersionText));
     } else if (EqualNoCase(name, L"Tallymark.OnCashSession")) {
         StartCashSession();
     } else if (EqualNoCase(name, L"Tallymark.OnCashClose")) {

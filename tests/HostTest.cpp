@@ -481,17 +481,17 @@ TEST(ScenarioClock, HeldClockStandsStill) {
     Host::Clock::Clear();
 }
 
-// The README's tables of the scenario language are the ones the simulator's help is made from.
-TEST(ScenarioHelp, ReadmeTablesAreTheRegistrys) {
-    std::ifstream in(TALLY_README, std::ios::binary);
-    ASSERT_TRUE(in) << TALLY_README;
+// The developers' guide's tables of the scenario language are the ones the simulator's help is made from.
+TEST(ScenarioHelp, GuideTablesAreTheRegistrys) {
+    std::ifstream in(TALLY_DEVELOPERS_GUIDE, std::ios::binary);
+    ASSERT_TRUE(in) << TALLY_DEVELOPERS_GUIDE;
     std::stringstream bytes;
     bytes << in.rdbuf();
-    std::wstring readme = Widen(bytes.str(), CP_UTF8);
-    readme.erase(std::remove(readme.begin(), readme.end(), L'\r'), readme.end());
+    std::wstring guide = Widen(bytes.str(), CP_UTF8);
+    guide.erase(std::remove(guide.begin(), guide.end(), L'\r'), guide.end());
     std::wstring tables = Host::MarkdownTables();
-    EXPECT_NE(std::wstring::npos, readme.find(tables))
-        << "README.md's simulator tables differ from the registry; the registry's (TallySim --help --markdown):\n"
+    EXPECT_NE(std::wstring::npos, guide.find(tables))
+        << "docs/DEVELOPERS.md's simulator tables differ from the registry; the registry's (TallySim --help --markdown):\n"
         << Narrow(tables, CP_UTF8);
     for (const Host::CommandTable* table : {&Host::Commands(), &Host::Expectations()})
         for (const Host::Command& command : table->All()) {
