@@ -123,6 +123,9 @@ public:
         }
         Execute("SET client_min_messages = warning");
         Execute("SET client_encoding = 'UTF8'");
+        // As on SQLite, a commit does not wait for the disk: a crash loses at most the last files,
+        // which the next ingest reads again, since a file's row commits with its records.
+        Execute("SET synchronous_commit = off");
     }
     ~PgDatabase() override {
         statements_.clear();

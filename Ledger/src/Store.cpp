@@ -67,7 +67,7 @@ constexpr int kFirstDay = 0, kLastDay = 1 << 30;
 int64_t FromPos(const Filter& f) { return MakePosition(f.from.value_or(kFirstDay), 0, 0); }
 int64_t ToPos(const Filter& f) { return f.to ? MakePosition(*f.to + 1, 0, 0) : LLONG_MAX; }
 
-constexpr int kBatch = 64;  // records per multi-row insert
+constexpr int kBatch = 256; // records per multi-row insert
 
 std::string InsertRecordsSql(int rows) {
     std::string sql = "INSERT INTO records (file_id, line, time_ms, event, description) VALUES ";
