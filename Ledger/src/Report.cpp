@@ -168,8 +168,8 @@ std::string Chart(const std::string& currency, const std::map<std::string, std::
 
 const char kStyle[] =
     "body{font-family:'DejaVu Sans',Arial,sans-serif;margin:24px;color:#222}h1{font-size:22px}h2{font-size:17px;margin-top:28px}"
-    "table{border-collapse:collapse;font-size:13px}th,td{border:1px solid #ccc;padding:3px 7px;text-align:left;vertical-align:top}"
-    "th{background:#f0f0f0}td.n{text-align:right}tr.finding td{background:#fff1d6}td.issues{color:#a33;font-size:12px}"
+    "table{border-collapse:collapse;font-size:13px}th,td{border:1px solid #ccc;padding:3px 7px;text-align:left;vertical-align:top;white-space:nowrap}"
+    "th{background:#f0f0f0}td.n{text-align:right}tr.finding td{background:#fff1d6}td.issues{color:#a33;font-size:12px;white-space:normal;min-width:340px}"
     "p.none{color:#777}.summary span{display:inline-block;margin-right:24px}code{font-size:12px;word-break:break-all}";
 
 }  // namespace
