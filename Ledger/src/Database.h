@@ -3,6 +3,7 @@
 // that the dialects spell differently come from the backend.
 #pragma once
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,7 +35,14 @@ public:
 class Database {
 public:
     virtual ~Database() = default;
-    virtual Statement& Prepare(const std::string& sql) = 0;
+    Statement& Prepare(const std::string& sql) {
+        auto found = statements_.find(sql);
+        if (found != statements_.end()) {
+            found->second->Reset();
+            return *found->second;
+        }
+        return *(statements_[sql] = Compile(sql));
+    }
     virtual void Execute(const std::string& sql) = 0;
     // A write transaction; the first write of a competing writer waits for it.
     virtual void Begin() = 0;
@@ -42,13 +50,28 @@ public:
     virtual void Rollback() = 0;
     // Holds off other ledgers changing the schema at the same time, until the transaction ends.
     virtual void LockSchema() = 0;
-    virtual bool HasTable(const std::string& name) = 0;
+    bool HasTable(const std::string& name) {
+        Statement& query = Prepare(TableQuery());
+        query.Bind(1, name);
+        bool found = query.Step();
+        query.Reset();
+        return found;
+    }
 
     // Dialect words for the schema.
     virtual std::string IdColumn() const = 0;  // an integer primary key that numbers itself
     virtual std::string BlobType() const = 0;
+    virtual std::string TableQuery() const = 0;  // a row when the table named by its parameter exists
     // What the database is, for messages ("ledger.db", "postgresql://host/db").
     virtual std::string Name() const = 0;
+
+protected:
+    virtual std::unique_ptr<Statement> Compile(const std::string& sql) = 0;
+    // A backend drops its statements before it closes the connection they belong to.
+    void DropStatements() { statements_.clear(); }
+
+private:
+    std::map<std::string, std::unique_ptr<Statement>> statements_;
 };
 
 // A file path opens SQLite; a postgresql:// or postgres:// URL connects to PostgreSQL.

@@ -2,7 +2,6 @@
 // cut the last files' records may be missing, and the next ingest reads them again.
 #include "Database.h"
 #include "Text.h"
-#include <map>
 #include <sqlite3.h>
 
 namespace Ledger {
@@ -71,20 +70,15 @@ public:
         }
     }
     ~SqliteDatabase() override {
-        statements_.clear();
+        DropStatements();
         sqlite3_close(db_);
     }
 
-    Statement& Prepare(const std::string& sql) override {
-        auto found = statements_.find(sql);
-        if (found != statements_.end()) {
-            found->second->Reset();
-            return *found->second;
-        }
+    std::unique_ptr<Statement> Compile(const std::string& sql) override {
         sqlite3_stmt* statement = nullptr;
         if (sqlite3_prepare_v3(db_, sql.c_str(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK)
             throw Error(std::string("SQLite: ") + sqlite3_errmsg(db_) + " in: " + sql);
-        return *(statements_[sql] = std::make_unique<SqliteStatement>(db_, statement));
+        return std::make_unique<SqliteStatement>(db_, statement);
     }
     void Execute(const std::string& sql) override {
         char* message = nullptr;
@@ -100,13 +94,7 @@ public:
         if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     }
     void LockSchema() override {}  // BEGIN IMMEDIATE holds the only write lock already
-    bool HasTable(const std::string& name) override {
-        Statement& query = Prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
-        query.Bind(1, name);
-        bool found = query.Step();
-        query.Reset();
-        return found;
-    }
+    std::string TableQuery() const override { return "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"; }
     std::string IdColumn() const override { return "INTEGER PRIMARY KEY"; }
     std::string BlobType() const override { return "BLOB"; }
     std::string Name() const override { return path_; }
@@ -114,7 +102,6 @@ public:
 private:
     std::string path_;
     sqlite3* db_ = nullptr;
-    std::map<std::string, std::unique_ptr<SqliteStatement>> statements_;
 };
 
 }  // namespace
