@@ -308,6 +308,33 @@ TEST_P(LedgerTest, CommandsAnswerAsTheOwnerExpects) {
     EXPECT_NE(dom.find("class=\"finding\""), std::string::npos) << "mall-3's collection is marked";
 }
 
+// Ingest: a collection still open at the end of a day's file is taken up again by the next day's.
+TEST_P(LedgerTest, CollectionOpenOverMidnightIsTakenUpByTheNextDay) {
+    fs::path north = Folder(kNorth);
+    std::vector<std::string> day1 = Lines(ReadFile(north / kDay1)), day2 = Lines(ReadFile(north / kDay2));
+    auto done = Find(day1, "14:00:00", "\t14\tCOLLECT.DONE");
+    ASSERT_NE(done, day1.end());
+    // The stacker goes back, and the collection closes, at two seconds past midnight.
+    std::vector<std::string> moved(done + 1, day1.end() - 1);
+    day1.erase(done + 1, day1.end() - 1);
+    for (std::string& line : moved) line.replace(0, 12, "00:00:02.000");
+    day2.insert(day2.begin() + 2, moved.begin(), moved.end());
+    WriteFile(north / kDay2, Join(day2));
+    WriteFile(north / kDay1, Join(day1));
+    fs::rename(north / kDay2, scratch_ / kDay2);
+
+    auto store = Open();
+    Ingest(*store, {kNorth});
+    EXPECT_EQ(WithoutHeader(CollectionsCsv(store->Collections(Filter()))),
+              "kiosk-north,1,2026-12-08 14:00:00,,open,5,5,2150,RUB,50x1 100x1 500x2 1000x1\n");
+    fs::rename(scratch_ / kDay2, north / kDay2);
+    Ingest(*store, {kNorth});
+    EXPECT_EQ(WithoutHeader(CollectionsCsv(store->Collections(Filter()))),
+              "kiosk-north,1,2026-12-08 14:00:00,2026-12-09 00:00:02,closed,5,5,2150,RUB,50x1 100x1 500x2 1000x1\n"
+              "kiosk-north,2,2026-12-09 15:00:00,2026-12-09 15:00:00,closed,5,5,5750,RUB,50x1 100x2 500x1 5000x1\n");
+    EXPECT_TRUE(Issues(*store).empty()) << Issues(*store)[0];
+}
+
 // A database of a newer ledger is refused untouched; rows derived by older rules are derived again.
 TEST_P(LedgerTest, SchemaVersionsMoveForwardOnly) {
     {
@@ -329,6 +356,58 @@ TEST_P(LedgerTest, SchemaVersionsMoveForwardOnly) {
     }
     auto store = Open();
     EXPECT_EQ(WithoutHeader(CollectionsCsv(store->Collections(Filter()))), kNorthCsv);
+}
+
+Record Line(int line, const std::string& clock, int event, const std::string& code, const std::string& text) {
+    Record record;
+    std::string reason;
+    std::string bytes = clock + "\t" + std::to_string(event) + "\t" + code + (text.empty() ? "" : "\t;" + ToCp1251(text));
+    EXPECT_TRUE(ParseLine(bytes, record, reason)) << reason;
+    record.line = line;
+    return record;
+}
+
+// The records' layout: what is refused, and why.
+TEST(LogFormat, LinesThatAreNotWhatThePluginWritesAreRefusedWithTheirReason) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"10:00:00.000\t7\tCASH.ACCEPT", "event number 7 does not belong to CASH.ACCEPT"},
+        {"24:00:00.000\t1\tLOG.OPEN", "time out of range: 24:00:00.000"},
+        {"10:00:00.000\t1\tLOG.OPEN\tlog", "no ';' before the description"},
+        {"10:00:00.000\t1\tLOG.OPEN\t;\x98", "byte 0x98 is no Windows-1251 character"},
+        {std::string("1\0000\000:\0000\0000", 9), "NUL bytes: not Windows-1251 text (UTF-16?)"},
+        {"10:00:00.000\t13\tCOLLECT.OPEN\t;" + ToCp1251("открыта инкассация №x (в стекере должно быть купюр: 1 шт.)"),
+         "the description of COLLECT.OPEN does not read"},
+    };
+    for (const auto& [line, reason] : cases) {
+        Record record;
+        std::string why;
+        EXPECT_FALSE(ParseLine(line, record, why)) << line;
+        EXPECT_EQ(why, reason) << line;
+    }
+}
+
+// Two currencies in one stacker: each counted on its own, a wrong amount found in the right one.
+TEST(Derive, StackerOfTwoCurrenciesGivesALinePerCurrency) {
+    Deriver deriver{DeriveState()};
+    deriver.BeginFile(*ParseDay("2026-12-08"), 0);
+    deriver.Add(Line(1, "09:00:00.000", 6, "CASH.ACCEPT", "принята купюра 100 RUB (всего в стекере купюр 1 шт.: RUB¤100)"));
+    deriver.Add(Line(2, "09:00:01.000", 6, "CASH.ACCEPT", "принята купюра 5 USD (всего в стекере купюр 2 шт.: RUB¤100 + USD¤5)"));
+    deriver.Add(Line(3, "09:00:02.000", 6, "CASH.ACCEPT", "принята купюра 10 USD (всего в стекере купюр 3 шт.: RUB¤100 + USD¤25)"));
+    deriver.Add(Line(4, "10:00:00.000", 13, "COLLECT.OPEN", "открыта инкассация №4 (в стекере должно быть купюр: 3 шт.)"));
+    deriver.Add(Line(5, "10:00:01.000", 21, "COUNTER.RESET", "сброшен счётчик купюр \"Collect\" (сброс №4/08.12.2026 10:00:01)"));
+    deriver.Add(Line(6, "10:00:02.000", 14, "COLLECT.DONE", "выполнена инкассация №4 (08.12.2026 10:00:02, сброс счётчика купюр)"));
+    deriver.Add(Line(7, "10:00:03.000", 15, "COLLECT.CLOSED", "инкассация завершена"));
+    deriver.Finish();
+    ASSERT_EQ(deriver.findings.size(), 1u);
+    EXPECT_EQ(deriver.findings[0].message,
+              "the stacker's amount jumps at 2026-12-08 09:00:02 after a 10 USD note: USD 25 where 15 was due");
+    ASSERT_EQ(deriver.collections.size(), 1u);
+    EXPECT_EQ(deriver.takings.size(), 2u);
+    EXPECT_EQ(WithoutHeader(CollectionsCsv({{"kiosk", 1, deriver.collections[0]}})),
+              "kiosk,4,2026-12-08 10:00:00,2026-12-08 10:00:03,closed,3,1,100,RUB,100x1\n"
+              "kiosk,4,2026-12-08 10:00:00,2026-12-08 10:00:03,closed,3,2,15,USD,5x1 10x1\n");
+    // What carries to the next file reads back as it was written.
+    EXPECT_EQ(DeriveState::Parse(deriver.State().Serialize()).Serialize(), deriver.State().Serialize());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, LedgerTest, ::testing::Values("sqlite", "postgresql"),
