@@ -176,7 +176,7 @@ void IngestFolder(Store& store, const std::string& folder, const std::string& te
         }
         file.fingerprint = Hex(Fingerprint(std::string_view(bytes).substr(0, size_t(file.consumed))));
         try {
-            store.SaveFile(file, records, rejected);
+            if (!store.SaveFile(file, row != known.end() ? row->consumed : 0, records, rejected)) continue;
         } catch (const Error& e) {
             totals.failures.push_back(path + ": cannot write into the ledger: " + e.what());
             continue;

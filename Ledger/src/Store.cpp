@@ -189,7 +189,8 @@ std::vector<FileRow> Store::Files(int64_t terminal) {
     return files;
 }
 
-void Store::SaveFile(FileRow& file, const std::vector<Record>& records, const std::vector<Rejection>& rejected) {
+bool Store::SaveFile(FileRow& file, int64_t readFrom, const std::vector<Record>& records, const std::vector<Rejection>& rejected) {
+    bool saved = true;
     InTransaction([&] {
         // Marks the terminal for derivation, and holds off another ingest of the same terminal.
         Query(*db_,
@@ -197,6 +198,14 @@ void Store::SaveFile(FileRow& file, const std::vector<Record>& records, const st
               " WHERE id = ?",
               file.day, file.day, file.terminal)
             .Run();
+        // Another ledger may have taken these lines since they were read.
+        Statement& now = Query(*db_, "SELECT consumed FROM files WHERE terminal_id = ? AND name = ?", file.terminal, file.name);
+        int64_t taken = now.Step() ? now.Int(0) : -1;
+        now.Reset();
+        if (taken != (file.id == 0 ? -1 : readFrom)) {
+            saved = false;
+            return;
+        }
         if (file.id == 0) {
             Statement& insert = Query(*db_,
                                       "INSERT INTO files (terminal_id, name, day, size, mtime, consumed, lines, fingerprint)"
@@ -238,18 +247,25 @@ void Store::SaveFile(FileRow& file, const std::vector<Record>& records, const st
             insert.Run();
         }
     });
+    return saved;
 }
 
 void Store::DeriveAll() {
-    std::vector<std::pair<int64_t, int>> dirty;
-    Statement& query = db_->Prepare("SELECT id, dirty_day FROM terminals WHERE dirty_day IS NOT NULL ORDER BY id");
-    while (query.Step()) dirty.emplace_back(query.Int(0), int(query.Int(1)));
-    for (const auto& [terminal, day] : dirty) Derive(terminal, day);
+    std::vector<int64_t> dirty;
+    Statement& query = db_->Prepare("SELECT id FROM terminals WHERE dirty_day IS NOT NULL ORDER BY id");
+    while (query.Step()) dirty.push_back(query.Int(0));
+    for (int64_t terminal : dirty) Derive(terminal);
 }
 
-void Store::Derive(int64_t terminal, int fromDay) {
+void Store::Derive(int64_t terminal) {
+    int fromDay = 0;
     InTransaction([&] {
         Query(*db_, "UPDATE terminals SET dirty_day = dirty_day WHERE id = ?", terminal).Run();
+        Statement& dirty = Query(*db_, "SELECT dirty_day FROM terminals WHERE id = ?", terminal);
+        bool derived = dirty.Step() && dirty.IsNull(0);  // by another ledger, meanwhile
+        fromDay = derived ? 0 : int(dirty.Int(0));
+        dirty.Reset();
+        if (derived) return;
         DeriveState state;
         Statement& before = Query(*db_,
                                   "SELECT state FROM files WHERE terminal_id = ? AND day < ? AND duplicate_of IS NULL"

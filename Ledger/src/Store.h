@@ -78,8 +78,9 @@ public:
     std::map<int64_t, std::string> Terminals(const Filter& filter);
 
     std::vector<FileRow> Files(int64_t terminal);
-    // A file's newly read lines, in one transaction: the file's row, its records, its rejected lines.
-    void SaveFile(FileRow& file, const std::vector<Record>& records, const std::vector<Rejection>& rejected);
+    // A file's newly read lines, read from byte `readFrom`, in one transaction: the file's row, its
+    // records, its rejected lines. False, saving nothing, when another ledger took them meanwhile.
+    bool SaveFile(FileRow& file, int64_t readFrom, const std::vector<Record>& records, const std::vector<Rejection>& rejected);
 
     // Derives the collections, findings and takings of every terminal with records not yet derived.
     void DeriveAll();
@@ -98,7 +99,7 @@ public:
 
 private:
     void Migrate();
-    void Derive(int64_t terminal, int fromDay);
+    void Derive(int64_t terminal);  // from its first day not derived
     void Insert(const Collection& collection, int64_t terminal);
     // The filter's terminal id, 0 for all; an unknown name is an error.
     int64_t TerminalId(const Filter& filter);

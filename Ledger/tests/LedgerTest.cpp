@@ -308,6 +308,23 @@ TEST_P(LedgerTest, CommandsAnswerAsTheOwnerExpects) {
     EXPECT_NE(dom.find("class=\"finding\""), std::string::npos) << "mall-3's collection is marked";
 }
 
+// Ingest: two ledgers reading the same folders into one database at once take each line once.
+TEST_P(LedgerTest, TwoIngestsAtOnceTakeEachLineOnce) {
+    std::string command = std::string(LEDGER_PROGRAM) + " ingest --db '" + db_ + "'";
+    size_t lines = 0;
+    for (const char* terminal : {kNorth, "kiosk-south", "mall-3"}) {
+        command += " '" + Folder(terminal).string() + "'";
+        for (const auto& file : fs::directory_iterator(Folder(terminal))) lines += Lines(ReadFile(file.path())).size();
+    }
+    EXPECT_EQ(Shell("(" + command + " & a=$!; " + command + " & b=$!; wait $a && wait $b) >/dev/null 2>&1"), 0);
+    auto store = Open();
+    EXPECT_EQ(CollectionsCsv(store->Collections(Filter())), kFleetCsv);
+    Statement& count = store->Db().Prepare("SELECT COUNT(*) FROM records");
+    ASSERT_TRUE(count.Step());
+    EXPECT_EQ(count.Int(0), (int64_t)lines);
+    count.Reset();
+}
+
 // Ingest: a collection still open at the end of a day's file is taken up again by the next day's.
 TEST_P(LedgerTest, CollectionOpenOverMidnightIsTakenUpByTheNextDay) {
     fs::path north = Folder(kNorth);
