@@ -27,7 +27,15 @@ trap cleanup EXIT
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
-"$run" wineboot.exe -i </dev/null >/dev/null 2>&1 || true
+# Under load Wine now and then leaves a new prefix where no program starts ("could not load
+# kernel32.dll"): such a prefix is made again, once.
+for try in 1 2; do
+  "$run" wineboot.exe -i </dev/null >/dev/null 2>&1 || true
+  "$run" cmd /c exit </dev/null >/dev/null 2>&1 && break
+  echo "the scratch prefix does not start programs; making it again"
+  "$run" --server -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+done
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
