@@ -18,3 +18,14 @@ WindowsError::WindowsError(DWORD code, const char* file, int line) : code_(code)
 OleAutoException::OleAutoException(WORD code, std::wstring source, std::wstring description, std::string reason)
     : VelmorException(reason.empty() ? Narrow(description) : std::move(reason)), code_(code),
       source_(std::move(source)), description_(std::move(description)) {}
+
+std::optional<std::wstring> ReasonOf(const std::exception_ptr& failure) {
+    if (!failure) return std::nullopt;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const VelmorException& error) {
+        return error.ReasonW();
+    } catch (...) {
+    }
+    return std::nullopt;
+}

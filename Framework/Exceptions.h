@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <exception>
+#include <optional>
 #include <string>
 
 class VelmorException : public std::exception {
@@ -85,6 +86,11 @@ class ResourceException : public VelmorException {
 public:
     using VelmorException::VelmorException;
 };
+
+// The reason of a framework exception; nothing for any other kind, whose text is not written for
+// people. The one place where a caught exception becomes text: `ReasonOf(std::current_exception())`
+// inside a catch block.
+std::optional<std::wstring> ReasonOf(const std::exception_ptr& failure);
 
 // Raises WindowsError with the calling thread's last error when `ok` is false.
 #define CHECK_WIN32(ok, file) \

@@ -1,4 +1,4 @@
-#include "tests/ScratchRegistry.h"
+#include "Harness/ScratchRegistry.h"
 #include "Framework/Exceptions.h"
 #include <shlwapi.h>
 #include <atomic>
