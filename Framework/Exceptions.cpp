@@ -1,9 +1,9 @@
 #include "Framework/Exceptions.h"
 #include "Framework/Text.h"
 
-VelmorException::VelmorException(const std::wstring& reason) : reason_(Narrow(reason)) {}
+VelmorException::VelmorException(const std::wstring& reason) : reason_(Narrow(reason)), wide_(reason) {}
 
-std::wstring VelmorException::ReasonW() const { return Widen(reason_); }
+std::wstring VelmorException::ReasonW() const { return wide_ ? *wide_ : Widen(reason_); }
 
 CoError::CoError(HRESULT code, HMODULE module, const char* file, int line)
     : code_(code), module_(module), file_(file ? file : ""), line_(line) {

@@ -8,6 +8,7 @@
 class VelmorException : public std::exception {
 public:
     explicit VelmorException(std::string reason) : reason_(std::move(reason)) {}
+    // Keeps the wide text as well: a reason the ANSI code page lacks stays whole in ReasonW.
     explicit VelmorException(const std::wstring& reason);
     const std::string& Reason() const noexcept { return reason_; }
     std::wstring ReasonW() const;
@@ -15,10 +16,14 @@ public:
 
 protected:
     VelmorException() = default;
-    void SetReason(std::string reason) { reason_ = std::move(reason); }
+    void SetReason(std::string reason) {
+        reason_ = std::move(reason);
+        wide_.reset();
+    }
 
 private:
     std::string reason_;
+    std::optional<std::wstring> wide_;
 };
 
 // A failure meant for a person: the reason is a Russian text.

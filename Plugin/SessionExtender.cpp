@@ -168,7 +168,7 @@ std::wstring SessionExtender::ProduceText(const std::wstring& templateName, Real
     RealTime now = collectionTime ? collectionTime : RealTime::Now();
     processor.Define(L"t", Format(now, 2, false, true, false));
     processor.Define(L"d", Format(now, 2, true, false, false));
-    std::wstring terminal = Widen(terminal_.GetTerminalText());
+    std::wstring terminal = terminal_.GetTerminalText();
     processor.Define(L"terminal", terminal);
     processor.Define(L"терминал", terminal);
     std::wstring date = Format(now, 1, true, false, false);
