@@ -1,9 +1,9 @@
 #include "Framework/Exceptions.h"
 #include "Framework/Text.h"
 
-VelmorException::VelmorException(const std::wstring& reason) : reason_(Narrow(reason)) {}
+VelmorException::VelmorException(const std::wstring& reason) : reason_(Narrow(reason)), wide_(reason) {}
 
-std::wstring VelmorException::ReasonW() const { return Widen(reason_); }
+std::wstring VelmorException::ReasonW() const { return wide_ ? *wide_ : Widen(reason_); }
 
 CoError::CoError(HRESULT code, HMODULE module, const char* file, int line)
     : code_(code), module_(module), file_(file ? file : ""), line_(line) {
@@ -18,3 +18,14 @@ WindowsError::WindowsError(DWORD code, const char* file, int line) : code_(code)
 OleAutoException::OleAutoException(WORD code, std::wstring source, std::wstring description, std::string reason)
     : VelmorException(reason.empty() ? Narrow(description) : std::move(reason)), code_(code),
       source_(std::move(source)), description_(std::move(description)) {}
+
+std::optional<std::wstring> ReasonOf(const std::exception_ptr& failure) {
+    if (!failure) return std::nullopt;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const VelmorException& error) {
+        return error.ReasonW();
+    } catch (...) {
+    }
+    return std::nullopt;
+}

@@ -2,11 +2,13 @@
 #pragma once
 #include <windows.h>
 #include <exception>
+#include <optional>
 #include <string>
 
 class VelmorException : public std::exception {
 public:
     explicit VelmorException(std::string reason) : reason_(std::move(reason)) {}
+    // Keeps the wide text as well: a reason the ANSI code page lacks stays whole in ReasonW.
     explicit VelmorException(const std::wstring& reason);
     const std::string& Reason() const noexcept { return reason_; }
     std::wstring ReasonW() const;
@@ -14,10 +16,14 @@ public:
 
 protected:
     VelmorException() = default;
-    void SetReason(std::string reason) { reason_ = std::move(reason); }
+    void SetReason(std::string reason) {
+        reason_ = std::move(reason);
+        wide_.reset();
+    }
 
 private:
     std::string reason_;
+    std::optional<std::wstring> wide_;
 };
 
 // A failure meant for a person: the reason is a Russian text.
@@ -85,6 +91,11 @@ class ResourceException : public VelmorException {
 public:
     using VelmorException::VelmorException;
 };
+
+// The reason of a framework exception; nothing for any other kind, whose text is not written for
+// people. The one place where a caught exception becomes text: `ReasonOf(std::current_exception())`
+// inside a catch block.
+std::optional<std::wstring> ReasonOf(const std::exception_ptr& failure);
 
 // Raises WindowsError with the calling thread's last error when `ok` is false.
 #define CHECK_WIN32(ok, file) \

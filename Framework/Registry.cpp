@@ -27,6 +27,18 @@ RegKey::RegKey(HKEY parent, const std::wstring& subpath, bool create, REGSAM acc
 RegKey::RegKey(HKEY parent, const std::string& subpath, bool create, REGSAM access)
     : RegKey(parent, Widen(subpath), create, access) {}
 
+RegKey RegKey::OpenToWrite(HKEY parent, const std::wstring& path, const char* source, int line) {
+    RegKey key(parent, path, true, kRegWriteAccess);
+    if (!key) throw WindowsError(DWORD(key.LastError()), source, line);
+    return key;
+}
+
+RegKey RegKey::OpenToRead(HKEY parent, const std::wstring& path, const char* source, int line) {
+    RegKey key(parent, path, false, kRegReadAccess);
+    if (!key && !key.IsMissing()) throw WindowsError(DWORD(key.LastError()), source, line);
+    return key;
+}
+
 RegKey& RegKey::operator=(RegKey&& other) noexcept {
     if (this != &other) {
         Close();
@@ -172,6 +184,12 @@ DWORD RegKey::Value::GetInt() const { return ReadStrict<DWORD>(*this, "an intege
 std::wstring RegKey::Value::GetText() const { return ReadStrict<std::wstring>(*this, "a text"); }
 
 std::string RegKey::Value::GetTextA() const { return Narrow(GetText()); }
+
+DWORD RegKey::Value::Increment(const char* source, int line) {
+    DWORD next = IntOr(0, source, line) + 1;
+    *this = next;
+    return next;
+}
 
 RegKey::Value& RegKey::Value::operator=(DWORD value) {
     CheckWrite(key_, key_ ? RegSetValueExW(key_, name_.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) : 0,

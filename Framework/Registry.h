@@ -36,6 +36,9 @@ public:
         DWORD GetInt() const;
         std::wstring GetText() const;
         std::string GetTextA() const;  // ANSI code page
+        // A running number or a count: the stored value (missing reads 0) plus 1, written back and
+        // returned. A value that cannot be read is not taken for 0: WindowsError names `source`:`line`.
+        DWORD Increment(const char* source, int line);
         Value& operator=(DWORD value);
         Value& operator=(const std::wstring& value);
         Value& operator=(const wchar_t* value) { return *this = std::wstring(value); }
@@ -60,6 +63,12 @@ public:
         : RegKey(parent, std::string(subpath ? subpath : ""), create, access) {}
     RegKey(HKEY parent, const wchar_t* subpath, bool create, REGSAM access)
         : RegKey(parent, std::wstring(subpath ? subpath : L""), create, access) {}
+    // Opens parent\path for writing, creating what is missing; a key that cannot be had raises
+    // WindowsError naming `source`:`line`.
+    static RegKey OpenToWrite(HKEY parent, const std::wstring& path, const char* source, int line);
+    // Opens parent\path for reading. A key that does not exist gives an empty holder (every read
+    // missing); one that exists and cannot be opened raises WindowsError naming `source`:`line`.
+    static RegKey OpenToRead(HKEY parent, const std::wstring& path, const char* source, int line);
     // Takes ownership of an open handle.
     explicit RegKey(HKEY owned) : key_(owned) {}
     RegKey(RegKey&& other) noexcept : key_(other.key_), error_(other.error_) { other.key_ = nullptr; }

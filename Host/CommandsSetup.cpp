@@ -3,7 +3,7 @@
 #include "Host/Scenario.h"
 #include "Framework/Paths.h"
 #include "Framework/Registry.h"
-#include "tests/ProcessStats.h"
+#include "Harness/ProcessStats.h"
 #include <sddl.h>
 
 namespace Host {

@@ -2,7 +2,7 @@
 // simulator's control: the plugin module's imports of the system clock and of MessageBoxW/A are
 // redirected, so the plugin itself carries nothing for tests.
 #pragma once
-#include "tests/ScratchRegistry.h"
+#include "Harness/ScratchRegistry.h"
 #include "AppFrame/Include/co.h"
 #include "Host/HostObjects.h"
 #include <string>

@@ -11,7 +11,7 @@
 namespace MTSys {
 
 // Source position carried by every WindowsError this library raises.
-inline constexpr char kSourcePath[] = "Shared/MTSys/MTSys";
+inline constexpr char kSourcePath[] = "MTSys/MTSys";
 
 // Raises WindowsError (last error, kSourcePath, line) when `ok` is false.
 #define MTSYS_CHECK(ok) CHECK_WIN32(ok, ::MTSys::kSourcePath)

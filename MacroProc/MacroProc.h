@@ -1,9 +1,7 @@
 // The template processor: a single-pass scanner over the template language with variable scopes,
 // name handlers by prefix, blocks and field formatting. One processor per generated text.
 #pragma once
-#include "AppLog/AppLog.h"
 #include "Framework/Exceptions.h"
-#include "Framework/Registry.h"
 #include "Framework/Text.h"
 #include <functional>
 #include <map>
@@ -64,6 +62,11 @@ constexpr size_t kMaxLoopPasses = 1000000;
 constexpr size_t kMaxText = 16 * 1024 * 1024;
 
 class Processor;
+
+// Where a processor's template errors go, with the name of the source that made them. The answer
+// says whether the template goes on: true handles the error where it happened, false sends it on
+// to the processor's caller. Without a sink every error is handled and goes nowhere.
+using ErrorSink = std::function<bool(const stringW& source, const Error& error)>;
 
 class Context {
 public:
@@ -147,9 +150,7 @@ public:
 
 class Processor {
 public:
-    // `settings` is the key with "DebugLog", "Show Errors" and "Rethrow Errors"; the processor
-    // opens a handle of its own, the caller keeps theirs. A null key means default settings.
-    Processor(const stringW& source, HKEY settings);
+    explicit Processor(const stringW& source, ErrorSink errors = nullptr);
     ~Processor();
     Processor(const Processor&) = delete;
     Processor& operator=(const Processor&) = delete;
@@ -203,14 +204,9 @@ public:
     void Append(stringW& out, Pos from, Pos until) { Append(out, std::wstring_view(from, size_t(until - from))); }
     void Append(stringW& out, wchar_t c) { Append(out, std::wstring_view(&c, 1)); }
 
-    // Sees every error record the template error log would get (whether or not a log is open).
-    std::function<void(const std::string& record)> errorObserver;
-
     std::map<keystringW, std::shared_ptr<NameHandler>> handlers;
     std::vector<std::unique_ptr<Context>> contexts;
     stringW source;
-    RegKey settings;
-    std::unique_ptr<AppLog> debugLog;
     bool skipping = false;
     bool dropUndefinedEscapes = false;
 
@@ -238,8 +234,8 @@ private:
     std::vector<std::vector<Variables::iterator>> scopes_;  // per scope, the entries it bound
     std::unordered_map<stringW, Variables::iterator> lookup_;
     NameHandler* FindHandler(const keystringW& prefix) const;
-    bool SettingOn(const wchar_t* name) const;
 
+    ErrorSink errors_;
     Pos end_ = nullptr;
     size_t delegationDepth_ = 0;
     size_t loopPasses_ = 0;

@@ -1,7 +1,4 @@
 #include "MacroProc/MacroProc.h"
-#include "Framework/Messages.h"
-#include "Framework/Paths.h"
-#include "PLLib/PLLib.h"
 #include <algorithm>
 
 namespace MacroProc {
@@ -77,13 +74,7 @@ bool SegmentAt(const wchar_t* p, size_t n, const wchar_t* t) {
 
 }  // namespace
 
-Processor::Processor(const stringW& sourceName, HKEY settingsKey)
-    : source(sourceName), settings(settingsKey, L"", false, kRegReadAccess) {
-    stringW logPath = ExpEnv(settings[L"DebugLog"].Text().value_or(stringW()));
-    if (!logPath.empty()) {
-        debugLog = std::make_unique<AppLog>();
-        SetDatedLogPath(*debugLog, Narrow(logPath));
-    }
+Processor::Processor(const stringW& sourceName, ErrorSink errors) : source(sourceName), errors_(std::move(errors)) {
     PushScope();
     AddHandler(L":", std::make_shared<GlobalMacroNameHandler>());
 }
@@ -275,23 +266,13 @@ bool Processor::MatchWildcard(const stringW& pattern, const stringW& text) {
     return SegmentAt(p + lastStar + 1, tail, text.data() + text.size() - tail);
 }
 
-bool Processor::SettingOn(const wchar_t* name) const { return settings[name].Int().value_or(0) != 0; }
-
 bool Processor::ReportError(const Error& error) {
     if (skipping) return true;
     const auto* expected = dynamic_cast<const SyntaxExpected*>(&error);
     const bool textEnded = expected && expected->textEnded;
     // The constructs around the one that reported the end of the text end unfinished as well.
     if (textEnded && textEndReported_) return true;
-    if (SettingOn(L"Show Errors")) ErrorMessage(nullptr, error.Reason());
-    if (debugLog || errorObserver) {
-        static const std::string intro = Narrow(L"Ошибка шаблона текста, источник \"");
-        std::string record = intro + ShortenForLog(Narrow(source), 256) + "\": " +
-                             ShortenForLog(error.Reason(), 256) + ".";
-        if (debugLog) debugLog->Write(2, "%s", record.c_str());
-        if (errorObserver) errorObserver(record);
-    }
-    const bool goOn = !SettingOn(L"Rethrow Errors");
+    const bool goOn = !errors_ || errors_(source, error);
     // Rethrown, the same error passes every level and is reported at each.
     if (textEnded && goOn) textEndReported_ = true;
     return goOn;

@@ -8,49 +8,56 @@
 
 namespace {
 
-std::wstring ReadText(HKEY root, const wchar_t* key, const wchar_t* name) {
-    RegKey reg(root, key, false, kRegReadAccess);
-    return ExpEnv(reg[name].Text().value_or(std::wstring()));
+const char kSource[] = "PLLib/HostPaths";
+
+// Folders are put together wide: a folder or file name that the ANSI code page lacks stays whole.
+std::wstring ReadText(HKEY root, const wchar_t* key, const wchar_t* name, int line) {
+    RegKey reg = RegKey::OpenToRead(root, key, kSource, line);
+    return ExpEnv(reg[name].TextOr(L"", kSource, line));
+}
+
+std::wstring RootFolder() {
+    std::wstring root = ReadText(HKEY_LOCAL_MACHINE, PLLib::kHostKey, L"Root Path", __LINE__);
+    return root.empty() ? root : MakePathSpec(root);
 }
 
 // A host folder value: relative folders lie under the root folder.
-std::string HostFolder(std::wstring folder, const wchar_t* machineValue, const wchar_t* fallback) {
-    if (folder.empty()) folder = ReadText(HKEY_LOCAL_MACHINE, PLLib::kHostKey, machineValue);
+std::wstring HostFolder(std::wstring folder, const wchar_t* machineValue, const wchar_t* fallback) {
+    if (folder.empty()) folder = ReadText(HKEY_LOCAL_MACHINE, PLLib::kHostKey, machineValue, __LINE__);
     if (folder.empty()) folder = fallback;
-    std::string path = Narrow(folder);
-    if (!IsAbsolutePath(path)) path = RootPath() + path;
-    return MakePathSpec(path);
+    if (!IsAbsolutePath(folder)) folder = RootFolder() + folder;
+    return MakePathSpec(folder);
 }
+
+std::wstring PrintTemplatesFolder() {
+    return HostFolder(ReadText(HKEY_CURRENT_USER, PLLib::kHostUIKey, L"PrintTemplateDir", __LINE__), L"PrintTemplates",
+                      L"PrintTemplates");
+}
+
+std::wstring PluginTemplateFolder() { return MakePathSpec(PrintTemplatesFolder() + L"Tallymark"); }
 
 }  // namespace
 
-std::string RootPath() {
-    std::wstring root = ReadText(HKEY_LOCAL_MACHINE, PLLib::kHostKey, L"Root Path");
-    return root.empty() ? std::string() : MakePathSpec(Narrow(root));
-}
-
-std::string PrintTemplatesPath() {
-    return HostFolder(ReadText(HKEY_CURRENT_USER, PLLib::kHostUIKey, L"PrintTemplateDir"), L"PrintTemplates",
-                      L"PrintTemplates");
-}
-std::string LogRootPath() { return HostFolder({}, L"Log Root", L"Logs"); }
-std::string LocalHtmlPath() { return HostFolder({}, L"Local HTML", L"html"); }
+std::string RootPath() { return Narrow(RootFolder()); }
+std::string PrintTemplatesPath() { return Narrow(PrintTemplatesFolder()); }
+std::string LogRootPath() { return Narrow(HostFolder({}, L"Log Root", L"Logs")); }
+std::string LocalHtmlPath() { return Narrow(HostFolder({}, L"Local HTML", L"html")); }
 
 std::string PluginHelpFilePath(HMODULE module) { return GetParentPath(ModuleFileName(module)) + "\\Tallymark.chm"; }
 std::string PluginHtmlPath() { return MakePathSpec(LocalHtmlPath() + "Tallymark"); }
-std::string PluginTemplatePath() { return MakePathSpec(PrintTemplatesPath() + "Tallymark"); }
+std::string PluginTemplatePath() { return Narrow(PluginTemplateFolder()); }
 
 std::wstring TemplateFilePath(const std::wstring& name) {
-    std::wstring file = ReadText(HKEY_LOCAL_MACHINE, PLLib::kPrintTemplatesKey, name.c_str());
+    std::wstring file = ReadText(HKEY_LOCAL_MACHINE, PLLib::kPrintTemplatesKey, name.c_str(), __LINE__);
     if (file.empty()) file = AddDefaultExt(name, std::wstring(L".TXT"));
-    if (!IsAbsolutePath(file)) file = Widen(PluginTemplatePath()) + file;
+    if (!IsAbsolutePath(file)) file = PluginTemplateFolder() + file;
     return file;
 }
 
 std::wstring LoadTemplate(const std::wstring& name) {
     const std::wstring path = TemplateFilePath(name);
     try {
-        return LoadFile(Narrow(path));
+        return LoadFile(path);
     } catch (const FileException&) {
         throw VMAppException(L"Не удалось загрузить шаблон \"" + name + L"\" (файл \"" + path + L"\")");
     }

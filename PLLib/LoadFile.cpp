@@ -20,14 +20,14 @@ private:
 };
 }  // namespace
 
-std::string ReadFileBytes(const std::string& path) {
-    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+std::string ReadFileBytes(const std::wstring& path) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) throw FileAccessException("file open error:" + path);
+    if (file.get() == INVALID_HANDLE_VALUE) throw FileAccessException(L"file open error:" + path);
     LARGE_INTEGER size{};
     CHECK_WIN32(GetFileSizeEx(file.get(), &size), kSource);
     // The decoders take int counts.
-    if (size.QuadPart > INT_MAX - 1) throw FileException("file too large:" + path);
+    if (size.QuadPart > INT_MAX - 1) throw FileException(L"file too large:" + path);
     std::string bytes(size_t(size.QuadPart), '\0');
     size_t done = 0;
     while (done < bytes.size()) {
@@ -46,13 +46,13 @@ std::wstring DecodeText(const std::string& bytes) {
         const int count = int(bytes.size() - 3);
         if (count == 0) return std::wstring();
         int length = MultiByteToWideChar(CP_UTF8, 0, utf8, count, nullptr, 0);
-        if (length <= 0) throw WindowsError(GetLastError(), kSource, 153);
+        if (length <= 0) throw WindowsError(GetLastError(), kSource, __LINE__);
         std::vector<wchar_t> buffer(size_t(length) + 1);
         int converted = MultiByteToWideChar(CP_UTF8, 0, utf8, count, buffer.data(), length + 1);
-        if (converted <= 0) throw WindowsError(GetLastError(), kSource, 155);
+        if (converted <= 0) throw WindowsError(GetLastError(), kSource, __LINE__);
         return std::wstring(buffer.data(), size_t(converted));
     }
     return Widen(bytes);
 }
 
-std::wstring LoadFile(const std::string& path) { return DecodeText(ReadFileBytes(path)); }
+std::wstring LoadFile(const std::wstring& path) { return DecodeText(ReadFileBytes(path)); }

@@ -8,6 +8,12 @@ std::string ShortenForLog(const std::string& text, size_t limit, UINT codePage) 
     return "[" + std::to_string(text.size()) + Narrow(L" байт]\r\n", codePage) + text.substr(0, limit) + "\r\n...";
 }
 
+std::string TemplateErrorRecord(const std::wstring& source, const std::wstring& reason) {
+    const size_t kLimit = 256;
+    return Narrow1251(L"Ошибка шаблона текста, источник \"") + ShortenForLog(Narrow1251(source), kLimit, kTextCodePage) +
+           "\": " + ShortenForLog(Narrow1251(reason), kLimit, kTextCodePage) + ".";
+}
+
 std::string DatedLogPath(const std::string& path, RealTime day) {
     size_t star = path.find('*');
     if (star == std::string::npos) return path;

@@ -4,6 +4,7 @@
 #include "PLLib/PLLib.h"
 #include "Plugin/Config.h"
 #include "Plugin/JobErrors.h"
+#include "Plugin/Settings.h"
 
 using PLXDK::Paylantra::PLSession;
 
@@ -25,66 +26,62 @@ bool Disabled(const RegKey& key) { return key[L"Disabled"].IntOr(0, kSource, __L
 
 }  // namespace
 
-bool Alerts::IsEventEnabled(const std::wstring& event) {
-    return PluginOptions(kOptionsAlertEventsKey).Read(event.c_str(), false, kSource, __LINE__);
-}
-
 // Registry reads here tell a missing value (the alert is not configured) from a failed one, which
 // is logged: an alert lost to a registry error must not look like one that was switched off.
 bool Alerts::RaiseEventAlert(const std::wstring& event, const TextParams* params) {
     if (event.empty()) return false;
     std::wstring alert;
     try {
-        if (!IsEventEnabled(event)) return false;
+        if (!AlertEventOn(event)) return false;
         RegKey mapping(HKEY_LOCAL_MACHINE, kConfigAlertEventsKey, false, kRegReadAccess);
         alert = mapping[event].TextOr(event, kSource, __LINE__);
     } catch (const VelmorException&) {
-        LogAlertError(event, true);
+        LogAlertError(event, true, std::current_exception());
         return false;
     }
     return RaiseOrClearAlert(alert, true, true, params);
 }
 
-void Alerts::LogAlertError(const std::wstring& alert, bool set) {
+void Alerts::LogAlertError(const std::wstring& alert, bool set, const std::exception_ptr& failure) {
     HandleJobError(log_, LogEvent::AlertError, kDebugAlertKey,
-                   std::wstring(set ? L"при создании" : L"при настройке") + L" уведомления \"" + alert +
-                       L"\" произошла ошибка" + CaughtReason());
+                   std::wstring(set ? L"при создании" : L"при настройке") + L" уведомления \"" + alert + L"\" произошла ошибка",
+                   failure);
 }
 
 bool Alerts::RaiseOrClearAlert(const std::wstring& alert, bool set, bool force, const TextParams* params) {
     if (alert.empty()) return false;
     RegKey machine(HKEY_LOCAL_MACHINE, AlertKeyPath(alert), false, kRegReadAccess);
     if (machine.IsMissing()) return false;
-    try {
-        if (!machine) throw WindowsError(machine.LastError(), kSource, __LINE__);
-    } catch (const WindowsError&) {
-        LogAlertError(alert, set);
+    if (!machine) {
+        LogAlertError(alert, set, std::make_exception_ptr(WindowsError(machine.LastError(), kSource, __LINE__)));
         return false;
     }
-    RegKey user(HKEY_CURRENT_USER, AlertKeyPath(alert), true, kRegWriteAccess);
-    if (!user) throw WindowsError(user.LastError(), kSource, __LINE__);
+    RegKey user = RegKey::OpenToWrite(HKEY_CURRENT_USER, AlertKeyPath(alert), kSource, __LINE__);
     bool alerted = user[L"alerted"].Valid();
 
     if (!set) {
+        std::exception_ptr failure;
         try {
             if (alerted) user[L"alerted"].Delete();
-            if (user[L"alerted"].Valid())
-                throw VMAppException(L"Не удалось удалить признак отправки уведомления в системном реестре Windows");
         } catch (const VelmorException&) {
-            LogAlertError(alert, false);
+            failure = std::current_exception();
         }
+        if (!failure && user[L"alerted"].Valid())
+            failure = std::make_exception_ptr(
+                VMAppException(L"Не удалось удалить признак отправки уведомления в системном реестре Windows"));
+        if (failure) LogAlertError(alert, false, failure);
         return false;
     }
 
     if (!force && alerted) return true;
     try {
         if (Disabled(user) || Disabled(machine)) return alerted;
-        RegKey email(machine.Handle(), L"email", false, kRegReadAccess);
+        // A mail definition that cannot be read is told, never taken for none.
+        RegKey email = RegKey::OpenToRead(machine.Handle(), L"email", kSource, __LINE__);
         if (email) SendMail(alert, machine, email, params);
-        else if (!email.IsMissing()) throw WindowsError(email.LastError(), kSource, __LINE__);
         user[L"alerted"] = FormatDateTime(RealTime::NowUTC(), 0);
     } catch (...) {
-        LogAlertError(alert, true);
+        LogAlertError(alert, true, std::current_exception());
         return false;
     }
     return user[L"alerted"].Valid();

@@ -6,6 +6,7 @@
 #include "Plugin/PLLog.h"
 #include "Plugin/TextParams.h"
 #include "xdk/Source/Paylantra/PLClient.h"
+#include <exception>
 #include <string>
 
 namespace Plugin {
@@ -19,13 +20,10 @@ public:
     bool RaiseEventAlert(const std::wstring& event, const TextParams* params = nullptr);
     // Sets (sending unless already sent, or always when forced) or clears an alert.
     bool RaiseOrClearAlert(const std::wstring& alert, bool set, bool force, const TextParams* params = nullptr);
-    // The event's switch: the user's value over the machine's, off by default. Raises WindowsError
-    // when it cannot be read.
-    static bool IsEventEnabled(const std::wstring& event);
 
 private:
-    // Logs the failure being handled as the alert's error. Call inside a catch block.
-    void LogAlertError(const std::wstring& alert, bool set);
+    // The alert's error, as every side job's: logged, shown and perhaps raised again.
+    void LogAlertError(const std::wstring& alert, bool set, const std::exception_ptr& failure);
     void SendMail(const std::wstring& alert, const RegKey& machine, const RegKey& email, const TextParams* params);
 
     PLXDK::Paylantra::PLClient& terminal_;

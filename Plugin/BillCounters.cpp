@@ -17,13 +17,6 @@ std::wstring CounterPath(const std::wstring& counter) { return std::wstring(kBil
 
 std::wstring Decimal(uint32_t value) { return std::to_wstring(value); }
 
-// A key that does not exist reads as empty; one that exists and cannot be read is a failure.
-RegKey OpenToRead(HKEY parent, const std::wstring& path, int line) {
-    RegKey key(parent, path, false, kRegReadAccess);
-    if (!key && !key.IsMissing()) throw WindowsError(DWORD(key.LastError()), kSource, line);
-    return key;
-}
-
 }  // namespace
 
 // A currency code becomes a registry key name; one that the reader would not find again is refused,
@@ -133,14 +126,15 @@ BillSet Load(const std::wstring& counter) { return LoadFrom(CounterPath(counter)
 
 BillSet LoadFrom(const std::wstring& path) {
     BillSet bills;
-    RegKey key = OpenToRead(HKEY_LOCAL_MACHINE, path, __LINE__);
+    // A key that does not exist reads as empty; one that exists and cannot be read is a failure.
+    RegKey key = RegKey::OpenToRead(HKEY_LOCAL_MACHINE, path, kSource, __LINE__);
     if (!key) return bills;
     std::vector<wchar_t> name(kMaxValueName);
     DWORD currencies = key.SubkeyCount();
     for (DWORD index = 0; index < currencies; ++index) {
         std::wstring currency = key.SubkeyName(index);
         if (currency.empty()) continue;
-        RegKey sub = OpenToRead(key.Handle(), currency, __LINE__);
+        RegKey sub = RegKey::OpenToRead(key.Handle(), currency, kSource, __LINE__);
         if (!sub) continue;
         for (DWORD valueIndex = 0;; ++valueIndex) {
             // The count comes with its name: one call a value. A value too large for a count
@@ -226,13 +220,15 @@ std::string ResetDescription(const ResetInfo& current, const ResetInfo& before) 
     return text;
 }
 
+// Read strictly: the table is kept for the whole process, and a type that could not be read must
+// not be left out of it unseen.
 BillSet ReadBillTypeTable(const std::wstring& currency) {
     BillSet table;
-    RegKey cash(HKEY_LOCAL_MACHINE, kCashSettingsKey, false, kRegReadAccess);
+    RegKey cash = RegKey::OpenToRead(HKEY_LOCAL_MACHINE, kCashSettingsKey, kSource, __LINE__);
     if (cash) {
-        std::wstring defaultCurrency = cash[L"Default Currency"].Text().value_or(L"");
+        std::wstring defaultCurrency = cash[L"Default Currency"].TextOr(L"", kSource, __LINE__);
         if (defaultCurrency.empty()) defaultCurrency = L"RUB";
-        RegKey types(cash.Handle(), L"Bill Types", false, kRegReadAccess);
+        RegKey types = RegKey::OpenToRead(cash.Handle(), L"Bill Types", kSource, __LINE__);
         if (EqualNoCase(currency, defaultCurrency) && types) {
             DWORD count = types.SubkeyCount();
             for (DWORD index = 0; index < count; ++index) {
@@ -240,10 +236,10 @@ BillSet ReadBillTypeTable(const std::wstring& currency) {
                 uint32_t number = 0;
                 // Only canonical names: "0100" or " 100" is not a bill type.
                 if (!ScanDenomination(name, number) || name != Decimal(number)) continue;
-                RegKey type(types.Handle(), name, false, kRegReadAccess);
-                DWORD value = type[L"Value"].Int().value_or(0);
+                RegKey type = RegKey::OpenToRead(types.Handle(), name, kSource, __LINE__);
+                DWORD value = type[L"Value"].IntOr(0, kSource, __LINE__);
                 if (value == 0) continue;
-                std::wstring code = type[L"Code"].Text().value_or(L"");
+                std::wstring code = type[L"Code"].TextOr(L"", kSource, __LINE__);
                 if (code.empty() || EqualNoCase(code, currency)) table.Add(currency, value, 0);
             }
             return table;
@@ -259,30 +255,6 @@ const BillSet& BillTypeTable() {
     return table;
 }
 
-StoreWatch::StoreWatch() : event_(CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
-
-StoreWatch::~StoreWatch() {
-    key_.Close();  // ends the watch before its event goes
-    if (event_) CloseHandle(event_);
-}
-
-bool StoreWatch::Arm() {
-    armed_ = false;
-    // Afresh each time: a key deleted and made again is a new key, which an old handle never sees.
-    key_ = RegKey(HKEY_LOCAL_MACHINE, kBillCountersKey, true, KEY_NOTIFY);
-    return Rearm();
-}
-
-bool StoreWatch::Rearm() {
-    armed_ = false;
-    if (!event_ || !key_ || !ResetEvent(event_)) return false;
-    armed_ = RegNotifyChangeKeyValue(key_.Handle(), TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, event_, TRUE) ==
-             ERROR_SUCCESS;
-    return armed_;
-}
-
-bool StoreWatch::Changed() const { return !armed_ || WaitForSingleObject(event_, 0) != WAIT_TIMEOUT; }
-
 BillCounters::BillCounters(OperationLog& log, LimitCheck limitCheck) : log_(log), limitCheck_(std::move(limitCheck)) {}
 
 void BillCounters::InsertCounterNames() {
@@ -296,42 +268,45 @@ void BillCounters::PublishAll(CounterValues& values) const {
     for (const keystringW& name : names_) PublishCounter(values, name.str(), CounterStore::Load(name.str()));
 }
 
+bool BillCounters::ArmWatch() {
+    watch_ = std::make_unique<MTSys::RegKeyChangeMonitor>(HKEY_LOCAL_MACHINE, kBillCountersKey, true,
+                                                          REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET);
+    return watch_->IsValid();
+}
+
+bool BillCounters::WatchSawChange() const {
+    return !watch_ || !watch_->IsValid() || WaitForSingleObject(watch_->GetHandle(), 0) != WAIT_TIMEOUT;
+}
+
 void BillCounters::Refresh() {
     storedValid_ = false;
     // Watched before reading, so that a change made while reading shows at the next note.
-    const bool watching = watch_.Arm();
+    const bool watching = ArmWatch();
     std::map<keystringW, BillSet> stored;
-    CounterValues current;
+    CounterValues published;
     for (const keystringW& name : names_) {
         BillSet bills = CounterStore::Load(name.str());
-        PublishCounter(current, name.str(), bills);
+        PublishCounter(published, name.str(), bills);
         stored[name] = std::move(bills);
     }
-    CounterValues fresh = current;
-    for (const auto& [name, value] : snapshotValues_) fresh[name] = value;
     ResetInfoMap resets;
     for (const keystringW& name : names_) resets[name] = CounterStore::ReadResetInfo(name.str());
-    for (const auto& [name, info] : snapshotResets_) resets[name] = info;
     stored_ = std::move(stored);
-    current_ = std::move(current);
-    published_ = std::move(fresh);
+    published_ = std::move(published);
     resets_ = std::move(resets);
     storedValid_ = watching;
 }
 
 std::exception_ptr BillCounters::Increment(uint32_t denomination, const std::wstring& currency, std::vector<bool>& counted) {
-    RegKey root(HKEY_LOCAL_MACHINE, kBillCountersKey, true, kRegWriteAccess);
-    if (!root) throw WindowsError(DWORD(root.LastError()), kSource, __LINE__);
+    RegKey root = RegKey::OpenToWrite(HKEY_LOCAL_MACHINE, kBillCountersKey, kSource, __LINE__);
     const std::wstring valueName = Decimal(denomination);
     std::exception_ptr failure;
     counted.assign(names_.size(), false);
     for (size_t i = 0; i < names_.size(); ++i) {
         try {
-            RegKey key(root.Handle(), names_[i].str() + L"\\" + currency, true, kRegWriteAccess);
-            if (!key) throw WindowsError(DWORD(key.LastError()), kSource, __LINE__);
+            RegKey key = RegKey::OpenToWrite(root.Handle(), names_[i].str() + L"\\" + currency, kSource, __LINE__);
             // A count that cannot be read is not taken for 0: that counter is left as it was.
-            RegKey::Value value = key[valueName];
-            value = value.IntOr(0, kSource, __LINE__) + 1;
+            key[valueName].Increment(kSource, __LINE__);
             counted[i] = true;
         } catch (...) {
             if (!failure) failure = std::current_exception();
@@ -362,28 +337,27 @@ void BillCounters::PublishCounted(uint32_t denomination, const std::wstring& cur
         PublishDenomination(changes, PublishCurrency(changes, prefix, bills, spelling), denomination,
                             bills.DenominationCount(spelling, denomination));
     }
-    for (const auto& [name, value] : changes) {
-        current_[name] = value;
-        if (snapshotValues_.find(name) == snapshotValues_.end()) published_[name] = value;
-    }
+    for (const auto& [name, value] : changes) published_[name] = value;
     storedValid_ = true;
 }
 
 void BillCounters::CountBill(uint32_t denomination, const std::wstring& currency) {
     CheckBill(denomination, currency);
     // Asked before writing: the note's own writes are known without reading them back.
-    const bool unchanged = storedValid_ && !watch_.Changed();
+    const bool unchanged = storedValid_ && !WatchSawChange();
     std::vector<bool> counted;
     std::exception_ptr failure = Increment(denomination, currency, counted);
     try {
-        if (unchanged && watch_.Rearm())
+        // Armed again after the note's own writes, which are known without reading them back.
+        if (unchanged) watch_->Rearm();
+        if (unchanged && !WatchSawChange())
             PublishCounted(denomination, currency, counted);
         else
             Refresh();
         auto collect = stored_.find(keystringW(L"Collect"));
         log_.Write(LogEvent::CashAccept, CashAcceptText(denomination, currency,
                                                         collect != stored_.end() ? collect->second : CounterStore::Load(L"Collect")));
-        if (limitCheck_) limitCheck_(current_, std::wstring());
+        if (limitCheck_) limitCheck_(published_, std::wstring());
     } catch (...) {
         if (!failure) throw;  // the counting failure is the one to report
     }
@@ -429,7 +403,7 @@ ResetInfo BillCounters::Reset(const std::wstring& counter) {
 
 void BillCounters::RefreshAndCheckLimits() {
     Refresh();
-    if (limitCheck_) limitCheck_(current_, std::wstring());
+    if (limitCheck_) limitCheck_(published_, std::wstring());
 }
 
 }  // namespace Plugin

@@ -4,11 +4,13 @@
 #include "Framework/RealTime.h"
 #include "Framework/Registry.h"
 #include "Framework/Text.h"
+#include "MTSys/MTSys.h"
 #include "Plugin/PLLog.h"
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,23 @@ struct ResetInfo {
 using CounterValues = std::map<keystringW, uint32_t>;
 using ResetInfoMap = std::map<keystringW, ResetInfo>;
 
+// Counter values and reset records frozen at one moment: while a collection is open, what the
+// generated texts see of the "Collect" counter.
+struct CounterSnapshot {
+    CounterValues values;
+    ResetInfoMap resets;
+    void Clear() {
+        values.clear();
+        resets.clear();
+    }
+};
+
+// `base` with every entry of `over` in place of its own.
+template <class Map> Map Overlaid(Map base, const Map& over) {
+    for (const auto& [name, value] : over) base[name] = value;
+    return base;
+}
+
 // The eight counters in case-insensitive order.
 const std::vector<keystringW>& CounterNames();
 
@@ -83,27 +102,8 @@ std::string ResetDescription(const ResetInfo& current, const ResetInfo& before);
 BillSet ReadBillTypeTable(const std::wstring& currency);
 const BillSet& BillTypeTable();  // process-wide, read once
 
-// Whether anything below the counters' registry key changed since the watch was armed. A watch
-// that could not be armed reports a change every time.
-class StoreWatch {
-public:
-    StoreWatch();
-    ~StoreWatch();
-    StoreWatch(const StoreWatch&) = delete;
-    StoreWatch& operator=(const StoreWatch&) = delete;
-
-    bool Arm();    // opens the key afresh (creating it) and watches it; false when it cannot
-    bool Rearm();  // watches the same key again after this process wrote below it
-    bool Changed() const;
-
-private:
-    RegKey key_;
-    HANDLE event_ = nullptr;
-    bool armed_ = false;
-};
-
-// The counters as the terminal extender keeps them: the published values, the reset records and
-// the collection snapshot that overrides both while a collection is open.
+// The counters as the terminal side keeps them: their published values and reset records, read at
+// a refresh and kept up to date by each note.
 class BillCounters {
 public:
     using LimitCheck = std::function<void(const CounterValues& values, const std::wstring& range)>;
@@ -127,9 +127,6 @@ public:
 
     const CounterValues& Published() const { return published_; }
     const ResetInfoMap& Resets() const { return resets_; }
-    // Whoever changes the snapshot refreshes afterwards; until then every note refreshes in full.
-    CounterValues& SnapshotValues() { storedValid_ = false; return snapshotValues_; }
-    ResetInfoMap& SnapshotResets() { storedValid_ = false; return snapshotResets_; }
 
 private:
     // Adds the note to each counter; `counted` tells which took it. The first failure, if any.
@@ -141,16 +138,19 @@ private:
     OperationLog& log_;
     LimitCheck limitCheck_;
     std::vector<keystringW> names_;
+    // Watches everything below the counters' key afresh (a key deleted and made again is a new
+    // key, which an old watch never sees); false when it cannot.
+    bool ArmWatch();
+    // Whether anything changed there since the watch was armed; a watch that is not armed says yes.
+    bool WatchSawChange() const;
+
     // Each counter as stored, and the watch that says whether it still is. Valid from a refresh
     // until anything but a note's count writes below the counters' key.
     std::map<keystringW, BillSet> stored_;
-    StoreWatch watch_;
+    std::unique_ptr<MTSys::RegKeyChangeMonitor> watch_;
     bool storedValid_ = false;
-    CounterValues current_;  // the counters as stored, before the snapshot overrides them
     CounterValues published_;
     ResetInfoMap resets_;
-    CounterValues snapshotValues_;
-    ResetInfoMap snapshotResets_;
 };
 
 }  // namespace Plugin

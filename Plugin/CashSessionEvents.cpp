@@ -2,7 +2,6 @@
 #include "Framework/Com.h"
 #include "Framework/Exceptions.h"
 #include "Framework/Messages.h"
-#include "Plugin/TerminalExtender.h"
 
 namespace Plugin {
 
@@ -22,20 +21,18 @@ std::wstring TraceText(const VARIANT& value) {
 
 }  // namespace
 
-CashSessionEvents::CashSessionEvents(TerminalExtender* extender)
-    : extenderReference_(extender ? static_cast<IPaylantraTerminalExtender2*>(extender) : nullptr,
-                         IID_ITallymarkTerminalExtender),
-      extender_(extender) {
+CashSessionEvents::CashSessionEvents(std::shared_ptr<CashCounting> counting) : counting_(std::move(counting)) {
     Trace(L"Plugin::CashSessionEvents::CashSessionEvents(Plugin::TerminalExtender*)");
 }
 
 CashSessionEvents::~CashSessionEvents() {
     try {
-        if (extender_ && reportEnd_) extender_->ReportCashSessionEnd(*this);
-    } catch (const VelmorException& error) {
-        OutputDebugStringA(("Tallymark cash session end: " + error.Reason()).c_str());
+        if (counting_ && reportEnd_) counting_->ReportSessionEnd(tally_);
     } catch (...) {
-        OutputDebugStringA("Tallymark cash session end: unknown error");
+        try {
+            OutputDebugStringW((L"Tallymark cash session end: " + ReasonOf(std::current_exception()).value_or(L"unknown error")).c_str());
+        } catch (...) {
+        }
     }
     try {
         Trace(L"virtual Plugin::CashSessionEvents::~CashSessionEvents()");
@@ -44,7 +41,7 @@ CashSessionEvents::~CashSessionEvents() {
 }
 
 void CashSessionEvents::Trace(const wchar_t* signature, std::initializer_list<TracePart> parts) const {
-    if (!extender_ || extender_->DebugKey()[L"Show CashSession Events"].Int().value_or(0) == 0) return;
+    if (!counting_ || !counting_->TraceEvents()) return;
     std::wstring text = signature;
     for (const auto& [label, value] : parts) text += label + TraceText(*value);
     DebugMessage(nullptr, text);
@@ -73,15 +70,15 @@ STDMETHODIMP CashSessionEvents::OnAccept(VARIANT, VARIANT bill) {
     return PAYLANTRA_METHOD(kSource, [&] {
         Trace(L"virtual HRESULT Plugin::CashSessionEvents::OnAccept(VARIANT, VARIANT)", {{L", Bill:", &bill}});
         IDispatch* object = Variant(bill).ToDispatch();
-        if (!object) CoCallEx(E_INVALIDARG, AppFrame::CodeModule(), kSource, __LINE__);
+        if (!object) CoCheck(E_INVALIDARG, kSource, __LINE__);
         co<IPaylantraBill> host(object);
         Variant currencyValue, denominationValue;
-        CoCallEx(host->GetCurrency(currencyValue.Out()), AppFrame::CodeModule(), kSource, __LINE__);
+        CoCheck(host->GetCurrency(currencyValue.Out()), kSource, __LINE__);
         std::wstring currency = currencyValue.ToString().Str();
-        CoCallEx(host->GetDenomination(denominationValue.Out()), AppFrame::CodeModule(), kSource, __LINE__);
+        CoCheck(host->GetDenomination(denominationValue.Out()), kSource, __LINE__);
         long denomination = denominationValue.ToLong();
         CheckBill(denomination, currency);
-        if (extender_) extender_->CountBill(uint32_t(denomination), currency);
+        if (counting_) counting_->CountBill(uint32_t(denomination), currency);
         tally_.Add(currency, uint32_t(denomination), 1);
     });
 }

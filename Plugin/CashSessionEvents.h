@@ -5,15 +5,28 @@
 #include "AppFrame/Include/co.h"
 #include "Plugin/BillCounters.h"
 #include <initializer_list>
+#include <memory>
+#include <string>
 #include <utility>
 
 namespace Plugin {
 
-class TerminalExtender;
+// What a cash-session sink reports to: the notes it counts and the end of its session.
+class CashCounting {
+public:
+    virtual void CountBill(uint32_t denomination, const std::wstring& currency) = 0;
+    virtual void ReportSessionEnd(const BillSet& tally) = 0;
+    // Whether each event of the sink is shown in a box ("Show CashSession Events", read afresh).
+    virtual bool TraceEvents() const = 0;
+
+protected:
+    ~CashCounting() = default;
+};
 
 class CashSessionEvents : public PaylantraObject2<IPaylantraCashSessionEvents> {
 public:
-    explicit CashSessionEvents(TerminalExtender* extender);
+    // The sink holds its counting, and with it the terminal side, as long as the host holds the sink.
+    explicit CashSessionEvents(std::shared_ptr<CashCounting> counting);
     ~CashSessionEvents() override;
 
     STDMETHODIMP OnActive(VARIANT sender, VARIANT active) override;
@@ -35,8 +48,7 @@ private:
     using TracePart = std::pair<const wchar_t*, const VARIANT*>;
     void Trace(const wchar_t* signature, std::initializer_list<TracePart> parts = {}) const;
 
-    co<IUnknown> extenderReference_;
-    TerminalExtender* extender_;
+    std::shared_ptr<CashCounting> counting_;
     BillSet tally_;
     bool reportEnd_ = true;
 };

@@ -1,22 +1,20 @@
 #include "Plugin/Collection.h"
+#include "AppFrame/Include/co.h"
 #include "Framework/Exceptions.h"
-#include "Framework/Messages.h"
 #include "Framework/Registry.h"
 #include "Plugin/Config.h"
 #include "Plugin/JobErrors.h"
-#include "Plugin/TerminalExtender.h"
-#include <exception>
+#include "Plugin/Settings.h"
+#include <algorithm>
+
+using PLXDK::Paylantra::PLSession;
 
 namespace Plugin {
 
 namespace {
 
 const char kSource[] = "Plugin/Collection";
-const wchar_t kSummary[] = L"Summary";
-
-void Check(HRESULT hr, int line) { CoCallEx(hr, AppFrame::CodeModule(), kSource, line); }
-
-std::wstring SummaryPath() { return std::wstring(kCollectKey) + L"\\" + kSummary; }
+const char kContinue[] = "Tallymark.Collect.Continue";
 
 RealTime ScanUtc(const std::wstring& text) {
     RealTime time;
@@ -27,7 +25,11 @@ RealTime ScanUtc(const std::wstring& text) {
 }  // namespace
 
 // Read strictly: taken for "off", a failed read would leave the "Collect" counter unreset unseen.
-bool Collection::Enabled() { return PluginOptions(kOptionsKey).Read(L"Collect Enabled", false, kSource, __LINE__); }
+bool Collection::Enabled() { return PluginOptions(kOptionsKey).Read(Options::kCollectEnabled, kSource, __LINE__); }
+
+bool Collection::IsOpen() const {
+    return state_ == State::Open || state_ == State::Done || (state_ == State::Closing && closingFrom_ != State::Idle);
+}
 
 void Collection::ReadPreviousRecord() {
     RegKey record(HKEY_LOCAL_MACHINE, kCollectKey, false, kRegReadAccess);
@@ -37,38 +39,32 @@ void Collection::ReadPreviousRecord() {
 
 void Collection::Open() {
     // A second Init would number the collection anew and freeze a counter the first may have reset.
-    if (!Enabled() || open_) return;
-    CounterValues& snapshot = owner_.Counters().SnapshotValues();
-    ResetInfoMap& snapshotResets = owner_.Counters().SnapshotResets();
+    if (!Enabled() || IsOpen()) return;
     try {
         ReadPreviousRecord();
         number_ = prevNumber_ + 1;
-        snapshot.clear();
-        snapshotResets.clear();
-        PublishCounter(snapshot, L"Collect", CounterStore::Load(L"Collect"));
-        snapshotResets[L"Collect"] = CounterStore::ReadResetInfo(L"Collect");
-        owner_.RefreshPublishedValues();
+        frozen_.Clear();
+        PublishCounter(frozen_.values, L"Collect", CounterStore::Load(L"Collect"));
+        frozen_.resets[L"Collect"] = CounterStore::ReadResetInfo(L"Collect");
 
         terminal_.SetPropertyInt("Tallymark.Collect.Number", number_);
         printTexts_.ChoosePrintHelper();
-        PluginOptions options(kOptionsKey);
         // Strict reads: a default standing in for an unread setting would empty a counter its owner
         // keeps, or leave out a fiscal report, and nobody would know.
-        auto flag = [&](const wchar_t* name, bool fallback) { return options.Read(name, fallback, kSource, __LINE__); };
-        terminal_.SetPropertyBool("Tallymark.Collect.Param.Reset", flag(L"Collect Reset", 1));
-        terminal_.SetPropertyBool("Tallymark.Collect.Param.PrintReceipt", flag(L"Collect Print Receipt", 1));
-        terminal_.SetPropertyInt("Tallymark.Collect.Param.ReceiptCount",
-                                 options.Read(L"Collect Receipt Count", 2, kSource, __LINE__));
-        terminal_.SetProperty("Tallymark.Collect.Param.FiscalReport",
-                              options.Read(L"Collect Fiscal Report", std::wstring(), kSource, __LINE__));
+        PluginOptions options(kOptionsKey);
+        auto read = [&](const auto& option) { return options.Read(option, kSource, __LINE__); };
+        terminal_.SetPropertyBool("Tallymark.Collect.Param.Reset", read(Options::kResetCounter));
+        terminal_.SetPropertyBool("Tallymark.Collect.Param.PrintReceipt", read(Options::kPrintReceipt));
+        terminal_.SetPropertyInt("Tallymark.Collect.Param.ReceiptCount", int(read(Options::kReceiptCount)));
+        terminal_.SetProperty("Tallymark.Collect.Param.FiscalReport", read(Options::kFiscalReport));
         printTexts_.PublishPrintDelay();
-        unsigned disabled = options.Read(L"Collect Control Disabled", 0u, kSource, __LINE__);
-        terminal_.SetPropertyBool("Tallymark.Collect.Control.Reset", !(disabled & 1));
-        terminal_.SetPropertyBool("Tallymark.Collect.Control.PrintReceipt", !(disabled & 2));
-        terminal_.SetPropertyBool("Tallymark.Collect.Control.XReport", !(disabled & 4));
-        terminal_.SetPropertyBool("Tallymark.Collect.Control.ZReport", !(disabled & 8));
-        terminal_.SetPropertyBool("Tallymark.Collect.Control.AutoClose", flag(L"Collect On Stacker", 0));
-        terminal_.SetPropertyBool("Tallymark.Collect.Control.Cancel", flag(L"Collect Cancel Enabled", 0));
+        unsigned fixed = read(Options::kControlDisabled);
+        terminal_.SetPropertyBool("Tallymark.Collect.Control.Reset", !(fixed & kChooseReset));
+        terminal_.SetPropertyBool("Tallymark.Collect.Control.PrintReceipt", !(fixed & kChooseReceipt));
+        terminal_.SetPropertyBool("Tallymark.Collect.Control.XReport", !(fixed & kChooseXReport));
+        terminal_.SetPropertyBool("Tallymark.Collect.Control.ZReport", !(fixed & kChooseZReport));
+        terminal_.SetPropertyBool("Tallymark.Collect.Control.AutoClose", read(Options::kCompleteOnStacker));
+        terminal_.SetPropertyBool("Tallymark.Collect.Control.Cancel", read(Options::kCancelEnabled));
         RegKey debug(HKEY_CURRENT_USER, kDebugCollectKey, false, kRegReadAccess);
         terminal_.SetPropertyBool("Tallymark.Collect.Debug", ReadSetting(debug, L"Show Info", false));
 
@@ -77,63 +73,74 @@ void Collection::Open() {
                                                          unsigned(number_), unsigned(expectedBills_)));
     } catch (...) {
         // Not open: the counter must not stay frozen for a collection that never began.
-        snapshot.clear();
-        snapshotResets.clear();
+        frozen_.Clear();
         number_ = expectedBills_ = 0;
         throw;
     }
-    open_ = true;
-    done_ = cancelled_ = closeRequested_ = false;
+    state_ = State::Open;
+    closingFrom_ = State::Idle;
+    cancelled_ = false;
     PublishStackerState();
-    ReportFailures(owner_.Failures());
+    ReportFailures();
+}
+
+std::exception_ptr Collection::Refusal() const {
+    if (!IsOpen()) return std::make_exception_ptr(VMAppException(L"Инкассация не открыта"));
+    if (state_ == State::Closing) return std::make_exception_ptr(VMAppException(L"Инкассация уже закрывается"));
+    return nullptr;
 }
 
 void Collection::Done() {
     // A switch that cannot be read fails the step like any other failure of it, so that the
     // collector may try it again.
+    std::exception_ptr failure;
     bool enabled = false;
-    std::exception_ptr unread;
     try {
         enabled = Enabled();
     } catch (const VelmorException&) {
-        unread = std::current_exception();
+        failure = std::current_exception();
     }
-    if (!enabled && !unread) return;
-    PLXDK::Paylantra::PLSession environment = terminal_.GetEnvironmentSession();
-    try {
-        if (unread) std::rethrow_exception(unread);
-        if (!open_) throw VMAppException(L"Инкассация не открыта");
-        if (closeRequested_) throw VMAppException(L"Инкассация уже закрывается");
-        // Carried out already: doing it again would record the emptied counter over the summary.
-        if (done_) {
-            environment.SetPropertyBool("Tallymark.Collect.Continue", false);
+    if (!enabled && !failure) return;
+    PLSession environment = terminal_.GetEnvironmentSession();
+    if (!failure) failure = Refusal();
+    if (!failure) {
+        try {
+            // Carried out already: doing it again would record the emptied counter over the summary.
+            if (state_ == State::Done)
+                environment.SetPropertyBool(kContinue, false);
+            else
+                CarryOut(environment);
             return;
+        } catch (const VelmorException&) {
+            failure = std::current_exception();
         }
-        time_ = log_.Now();
-        resetAtCollection_ = terminal_.GetPropertyInt("Tallymark.Collect.Param.Reset") != 0;
-        uint32_t receipts = uint32_t(terminal_.GetPropertyInt("Tallymark.Collect.Param.ReceiptCount"));
-        std::wstring fiscalReport = terminal_.GetProperty("Tallymark.Collect.Param.FiscalReport");
-
-        Persist(Format(time_.UTC(), 0));
-        SYSTEMTIME st = time_.ToSystemTime();
-        terminal_.SetProperty("Tallymark.Collect.Timestamp", FormatBufferW(64, L"%02u-%02u-%04u %02u:%02u:%02u", st.wMonth, st.wDay,
-                                                                           st.wYear, st.wHour, st.wMinute, st.wSecond));
-        terminal_.SetPropertyInt("Tallymark.Collect.PrevNumber", prevNumber_);
-        terminal_.SetProperty("Tallymark.Collect.PrevDateTime", FormatDateTime(prevTime_, 2));
-
-        std::wstring text = DoneText(receipts, fiscalReport);
-        if (resetAtCollection_) {
-            owner_.ResetCounter(L"Collect");
-            owner_.RefreshPublishedValues();
-            terminal_.SetPropertyBool("Tallymark.Collect.Report.Reset", true);
-        }
-        done_ = true;
-        environment.SetPropertyBool("Tallymark.Collect.Continue", false);
-        log_.Write(LogEvent::CollectDone, L"выполнена инкассация №" + std::to_wstring(number_) + L" (" + text + L")");
-    } catch (const VelmorException&) {
-        environment.SetPropertyBool("Tallymark.Collect.Continue", true);
-        if (!ReportException()) throw;
     }
+    environment.SetPropertyBool(kContinue, true);
+    if (!ReportFailure(failure)) std::rethrow_exception(failure);
+}
+
+void Collection::CarryOut(PLSession& environment) {
+    time_ = log_.Now();
+    const bool reset = terminal_.GetPropertyInt("Tallymark.Collect.Param.Reset") != 0;
+    uint32_t receipts = uint32_t(terminal_.GetPropertyInt("Tallymark.Collect.Param.ReceiptCount"));
+    std::wstring fiscalReport = terminal_.GetProperty("Tallymark.Collect.Param.FiscalReport");
+
+    Persist(Format(time_.UTC(), 0));
+    SYSTEMTIME st = time_.ToSystemTime();
+    terminal_.SetProperty("Tallymark.Collect.Timestamp", FormatBufferW(64, L"%02u-%02u-%04u %02u:%02u:%02u", st.wMonth, st.wDay,
+                                                                       st.wYear, st.wHour, st.wMinute, st.wSecond));
+    terminal_.SetPropertyInt("Tallymark.Collect.PrevNumber", prevNumber_);
+    terminal_.SetProperty("Tallymark.Collect.PrevDateTime", FormatDateTime(prevTime_, 2));
+
+    std::wstring text = DoneText(receipts, reset, fiscalReport);
+    if (reset) {
+        counters_.Reset(L"Collect");
+        counters_.Refresh();
+        terminal_.SetPropertyBool("Tallymark.Collect.Report.Reset", true);
+    }
+    state_ = State::Done;
+    environment.SetPropertyBool(kContinue, false);
+    log_.Write(LogEvent::CollectDone, L"выполнена инкассация №" + std::to_wstring(number_) + L" (" + text + L")");
 }
 
 // The summary first and the number last: a record whose number moved on is a complete one.
@@ -142,16 +149,16 @@ void Collection::Persist(const std::wstring& timestamp) {
     if (!record) throw VMAppException(L"Не удалось записать номер выполненной инкассации в системный реестр Windows");
     const std::wstring previousStamp = record[L"timestamp"].TextOr(L"", kSource, __LINE__);
     try {
-        record.DeleteSubkey(kSummary);
+        record.DeleteSubkey(L"Summary");
     } catch (const WindowsError&) {
         // Whether anything is left is checked below.
     }
-    if (CounterStore::LoadFrom(SummaryPath()).TotalCount() != 0)
+    if (CounterStore::LoadFrom(kCollectSummaryKey).TotalCount() != 0)
         throw VMAppException(L"Не удалось сбросить сводку предыдущей инкассации в системном реестре Windows");
     try {
         BillSet collected = CounterStore::Load(L"Collect");
         for (const auto& [currency, denominations] : collected.Items()) {
-            RegKey key(HKEY_LOCAL_MACHINE, SummaryPath() + L"\\" + currency.str(), true, kRegWriteAccess);
+            RegKey key(HKEY_LOCAL_MACHINE, std::wstring(kCollectSummaryKey) + L"\\" + currency.str(), true, kRegWriteAccess);
             for (const auto& [denomination, count] : denominations) key[std::to_wstring(denomination)] = DWORD(count);
         }
         record[L"timestamp"] = timestamp;
@@ -171,10 +178,10 @@ void Collection::Persist(const std::wstring& timestamp) {
     }
 }
 
-std::wstring Collection::DoneText(uint32_t receipts, const std::wstring& fiscalReport) const {
+std::wstring Collection::DoneText(uint32_t receipts, bool reset, const std::wstring& fiscalReport) const {
     std::wstring text = FormatDateTime(time_, 2);
     text += FormatBufferW(128, L", в стекере должно быть купюр: %u шт.", unsigned(expectedBills_));
-    text += resetAtCollection_ ? L", сброс счётчика купюр" : L", счётчик купюр не сбрасывается";
+    text += reset ? L", сброс счётчика купюр" : L", счётчик купюр не сбрасывается";
     text += receipts ? FormatBufferW(128, L", печать чеков инкассации: %u шт.", unsigned(receipts)) : L", без чека инкассации";
     text += fiscalReport.empty() ? std::wstring(L", без фискального отчёта") : L", печать " + fiscalReport + L"-отчёта";
     return text;
@@ -182,29 +189,40 @@ std::wstring Collection::DoneText(uint32_t receipts, const std::wstring& fiscalR
 
 void Collection::RequestClose(bool cancel) {
     if (!Enabled()) return;
+    if (state_ != State::Closing) closingFrom_ = state_;
+    state_ = State::Closing;
     cancelled_ = cancel;
-    closeRequested_ = true;
     TryFinish();
 }
 
-void Collection::OnStackerRemoved() {
+void Collection::OnStackerRemoved(IDispatch* session) {
+    log_.Write(LogEvent::StackerDisposed, std::wstring(L"стекер удалён"));
+    if (!Enabled()) return;
+    co<IPaylantraSession> host(session);
+    if (host) host->SetProperty(CoString(kCollectRequest), nullptr);
+    alerts_.RaiseEventAlert(L"NoStacker");
     stackerRemoved_ = true;
-    if (open_) {
+    if (IsOpen()) {
         PublishStackerState();
-    } else if (PluginOptions(kOptionsKey).Read(L"Collect AutoNavigate", true, kSource, __LINE__)) {
-        done_ = cancelled_ = closeRequested_ = false;
+    } else if (PluginOptions(kOptionsKey).Read(Options::kAutoNavigate, kSource, __LINE__)) {
+        // A close asked for without an open collection is forgotten: the screen starts afresh.
+        state_ = closingFrom_ = State::Idle;
+        cancelled_ = false;
         terminal_.Navigate(L"Paylantra:collect");
     }
 }
 
 void Collection::OnStackerInstalled() {
+    log_.Write(LogEvent::StackerInstalled, std::wstring(L"стекер установлен"));
+    periods_.ReportWithReset(ReportSteps::Stacker);
+    if (!Enabled()) return;
     stackerRemoved_ = false;
     PublishStackerState();
     TryFinish();
 }
 
 bool Collection::TryFinish() {
-    if (stackerRemoved_ || !closeRequested_) return false;
+    if (stackerRemoved_ || state_ != State::Closing) return false;
     Finish();
     return true;
 }
@@ -212,72 +230,78 @@ bool Collection::TryFinish() {
 // Whatever fails on the way, the collection ends and the terminal leaves the collection screen;
 // the first failure is raised afterwards.
 void Collection::Finish() {
-    bool completed = open_ && done_ && !cancelled_;
+    const bool completed = closingFrom_ == State::Done && !cancelled_;
     std::exception_ptr failure;
-    int flags = 0;
+    unsigned flags = 0;
     Attempt(failure, [&] {
-        flags = PluginOptions(kOptionsKey).Read(completed ? L"Collect Completion Flags" : L"Collect Cancel Flags", 0, kSource, __LINE__);
+        flags = PluginOptions(kOptionsKey).Read(completed ? Options::kCompletionFlags : Options::kCancelFlags, kSource, __LINE__);
         if (completed) {
             TextParams params;
             params[L"PrevCollect.Number"] = std::to_wstring(prevNumber_);
             params[L"PrevCollect.DateTime"] = FormatDateTime(prevTime_, 2);
-            owner_.AlertSender().RaiseEventAlert(L"Collect", &params);
-            if (!(flags & 1)) owner_.WriteReport(ReportSteps::Collect, number_, params);
+            alerts_.RaiseEventAlert(L"Collect", &params);
+            if (!(flags & 1)) periods_.WriteReport(ReportSteps::Collect, number_, params);
             log_.Write(LogEvent::CollectClosed, std::wstring(L"инкассация завершена"));
         } else {
             log_.Write(LogEvent::CollectCancel, std::wstring(L"инкассация отменена"));
         }
     });
-    owner_.Counters().SnapshotValues().clear();
-    owner_.Counters().SnapshotResets().clear();
-    Attempt(failure, [&] {
-        owner_.CheckLimitsAtCollectionEnd();
-    });
+    frozen_.Clear();
+    Attempt(failure, [&] { counters_.RefreshAndCheckLimits(); });
     if (completed) {
         prevNumber_ = number_;
         prevTime_ = time_;
     }
-    open_ = done_ = cancelled_ = closeRequested_ = resetAtCollection_ = false;
+    state_ = closingFrom_ = State::Idle;
+    cancelled_ = false;
     time_ = RealTime::Never;
     number_ = expectedBills_ = 0;
     LeaveScreen(flags, failure);
     if (failure) std::rethrow_exception(failure);
 }
 
-void Collection::LeaveScreen(int flags, std::exception_ptr& failure) {
-    if (!(flags & 2)) Attempt(failure, [&] { Check(terminal_.GetCash()->Finish(), __LINE__); });
-    Attempt(failure, [&] { Check(terminal_.GetEnvironment()->Finish(), __LINE__); });
+void Collection::LeaveScreen(unsigned flags, std::exception_ptr& failure) {
+    if (!(flags & 2)) Attempt(failure, [&] { CoCheck(terminal_.GetCash()->Finish(), kSource, __LINE__); });
+    Attempt(failure, [&] { CoCheck(terminal_.GetEnvironment()->Finish(), kSource, __LINE__); });
     if (!(flags & 4)) Attempt(failure, [&] { terminal_.Navigate(L"Paylantra:start"); });
 }
 
-void Collection::ReportFailures(const std::vector<keystringW>& failures) {
+void Collection::OnTerminalFailure(const std::wstring& name, bool set) {
+    keystringW failure(name);
+    size_t before = failures_.size();
+    auto it = std::lower_bound(failures_.begin(), failures_.end(), failure);
+    bool present = it != failures_.end() && *it == failure;
+    if (set && !present) failures_.insert(it, failure);
+    if (!set && present) failures_.erase(it);
+    if (IsOpen() && (before != 0 || !failures_.empty())) {
+        ReportFailures();
+        terminal_.SetPropertyBool("Tallymark.Print.Failure",
+                                  std::binary_search(failures_.begin(), failures_.end(), keystringW(L"Printer")));
+    }
+}
+
+void Collection::ReportFailures() {
     std::wstring list;
-    for (const keystringW& failure : failures) list += (list.empty() ? L"\"" : L", \"") + failure.str() + L"\"";
+    for (const keystringW& failure : failures_) list += (list.empty() ? L"\"" : L", \"") + failure.str() + L"\"";
     std::wstring shortText, longText;
-    if (!failures.empty()) {
-        shortText = (failures.size() == 1 ? L"Отказ: " : L"Отказы: ") + list;
+    if (!failures_.empty()) {
+        shortText = (failures_.size() == 1 ? L"Отказ: " : L"Отказы: ") + list;
         longText = L"отказ терминала при выполнении инкассации: " + list;
     }
     ReportError(shortText, longText);
 }
 
 bool Collection::ReportError(const std::wstring& shortText, const std::wstring& longText) {
-    RegKey debug(HKEY_CURRENT_USER, kDebugCollectKey, false, kRegReadAccess);
     const std::wstring& logText = longText.empty() ? shortText : longText;
     if (!logText.empty()) log_.Write(LogEvent::CollectError, logText);
-    if (!shortText.empty() && ReadSetting(debug, L"Show Errors", false)) DebugMessage(nullptr, shortText);
+    const bool handled = SettleJobError(kDebugCollectKey, shortText);
     terminal_.SetProperty("Tallymark.Collect.Error", shortText);
     printTexts_.RunScriptHook("Tallymark.OnError");
-    return !ReadSetting(debug, L"Rethrow Errors", false);
+    return handled;
 }
 
-bool Collection::ReportException() {
-    std::wstring reason;
-    try {
-        throw;
-    } catch (const VelmorException& error) {
-        reason = error.ReasonW();
-    }
+bool Collection::ReportFailure(const std::exception_ptr& failure) {
+    const std::wstring reason = ReasonOf(failure).value_or(std::wstring());
     return ReportError(L"Ошибка: " + reason, L"при выполнении инкассации произошла ошибка: " + reason);
 }
 

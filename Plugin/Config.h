@@ -17,13 +17,12 @@ using PLLib::kPrintTemplatesKey;
 inline constexpr wchar_t kControlPluginKey[] = L"Software\\Velmor\\Paylantra\\Control Plugins\\Tallymark";
 inline constexpr wchar_t kOptionsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Options";
 inline constexpr wchar_t kOptionsAlertEventsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Options\\Alert Events";
-// The terminal events that may send an alert, each a flag under `Options\Alert Events`.
-inline constexpr const wchar_t* kAlertEventNames[] = {L"Startup", L"Exit", L"NextDay", L"Payment", L"SessionFinish",
-                                                      L"BillCounterOverflow", L"NoStacker", L"Stacker", L"Collect", L"ZReport"};
 inline constexpr wchar_t kConfigKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Config";
 inline constexpr wchar_t kConfigAlertEventsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Config\\Alert Events";
 inline constexpr wchar_t kReportPathsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Config\\Paths\\Reports";
 inline constexpr wchar_t kCollectKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Collect";
+// The notes of the last completed collection, stored as a bill counter is.
+inline constexpr wchar_t kCollectSummaryKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Collect\\Summary";
 inline constexpr wchar_t kBillCountersKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Bill Counters";
 inline constexpr wchar_t kCounterLimitsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Counter Limits";
 inline constexpr wchar_t kAlertsKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Alerts";
@@ -32,6 +31,18 @@ inline constexpr wchar_t kDebugCollectKey[] = L"Software\\Velmor\\Paylantra\\Plu
 inline constexpr wchar_t kDebugReportKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Debug\\Report";
 inline constexpr wchar_t kDebugAlertKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Debug\\Alert";
 inline constexpr wchar_t kDebugMacroKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Debug\\Macro";
+
+// Names the plugin shares with the host. The stacker overflow is both an alert event and the
+// terminal failure that a full stacker sets; the collection request is the failure that blocks the
+// terminal until a collection, withdrawn at start and asked for when the stacker goes out.
+inline constexpr wchar_t kOverflowEvent[] = L"BillCounterOverflow";
+inline constexpr wchar_t kCollectRequest[] = L"Tallymark.Collect.Request";
+
+// One value under `Options`, and what its reader takes when neither tree holds it.
+template <class T> struct Option {
+    const wchar_t* name;
+    T absent;
+};
 
 // One key. A null key, a missing value and a value of another type all give the default.
 std::wstring ReadSetting(HKEY key, const wchar_t* name, const std::wstring& defaultValue);
@@ -77,6 +88,15 @@ public:
     }
     bool Read(const wchar_t* name, bool defaultValue, const char* source = kConfigSource, int line = 0) const {  // non-zero is on
         return Read(name, defaultValue ? 1u : 0u, source, line) != 0;
+    }
+    // A named option with its own default for an absent value.
+    bool Read(const Option<bool>& option, const char* source, int line) const { return Read(option.name, option.absent, source, line); }
+    int Read(const Option<int>& option, const char* source, int line) const { return Read(option.name, option.absent, source, line); }
+    unsigned Read(const Option<unsigned>& option, const char* source, int line) const {
+        return Read(option.name, option.absent, source, line);
+    }
+    std::wstring Read(const Option<const wchar_t*>& option, const char* source, int line) const {
+        return Read(option.name, option.absent, source, line);
     }
     const RegKey& User() const { return user_; }
     const RegKey& Machine() const { return machine_; }

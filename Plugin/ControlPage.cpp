@@ -5,7 +5,6 @@
 #include "Framework/Registry.h"
 #include "Framework/Text.h"
 #include "MTSys/PoolWaitCallback.h"
-#include "Plugin/Alerts.h"
 #include "Plugin/BillCounters.h"
 #include "Plugin/Config.h"
 #include "Plugin/ContextHelp.h"
@@ -19,39 +18,9 @@ namespace {
 
 const char kSource[] = "Plugin/ControlPage";
 constexpr wchar_t kNbsp = L'\u00A0';
-constexpr wchar_t kOverflowEvent[] = L"BillCounterOverflow";
-constexpr wchar_t kLimitAlert[] = L"control.BillCounterLimit";
-constexpr wchar_t kBlockingFailure[] = L"Tallymark.Collect.Request";
-constexpr unsigned kCountKind = 1, kSumKind = 2, kNoticeAction = 16, kFailureAction = 32, kBlockingAction = 64;
-
-// The limit entries the stacker limit dialog stands for, in the order they are read and written.
-struct LimitEntry {
-    const wchar_t* name;  // "[*]" is the plugin's currency
-    unsigned kind;
-    unsigned action;
-};
-constexpr LimitEntry kLimitEntries[] = {
-    {L"control.count.notify", kCountKind, kNoticeAction},
-    {L"control.count.failure", kCountKind, kFailureAction},
-    {L"control.count.hardFailure", kCountKind, kBlockingAction},
-    {L"control.total[*].notify", kSumKind, kNoticeAction},
-    {L"control.total[*].failure", kSumKind, kFailureAction},
-    {L"control.total[*].hardFailure", kSumKind, kBlockingAction},
-};
-
-// The published value a limit entry watches: the number of notes, or the amount of the plugin's
-// currency, both in the "Collect" counter.
-std::wstring LimitProperty(unsigned kind) {
-    return kind == kCountKind ? L"Tallymark.BillCounter.Collect.All.All.Count"
-                              : SubstituteCurrency(L"Tallymark.BillCounter.Collect.[*].All.Total");
-}
-
-const wchar_t* FailureOf(unsigned action) { return action == kFailureAction ? kOverflowEvent : kBlockingFailure; }
 
 // The page whose accelerators the thread's message hook applies.
 TallymarkControlPage* g_hookPage = nullptr;
-
-void SetBit(unsigned& bits, unsigned bit, bool on) { bits = on ? bits | bit : bits & ~bit; }
 
 std::wstring Unsigned(unsigned long long value) { return std::to_wstring(value); }
 
@@ -70,24 +39,8 @@ std::wstring BillSummary(const BillSet& bills) {
     return text;
 }
 
-RegKey OpenToWrite(HKEY root, const std::wstring& path, int line) {
-    RegKey key(root, path, true, kRegWriteAccess);
-    if (!key) throw WindowsError(DWORD(key.LastError()), kSource, line);
-    return key;
-}
-
 // The reason of what the running catch block caught.
-std::wstring CaughtText() {
-    try {
-        throw;
-    } catch (const VelmorException& error) {
-        return error.ReasonW();
-    } catch (const std::exception& error) {
-        return Widen(error.what());
-    } catch (...) {
-        return L"неизвестная ошибка";
-    }
-}
+std::wstring CaughtText() { return ReasonOf(std::current_exception()).value_or(L"неизвестная ошибка"); }
 
 }  // namespace
 
@@ -151,15 +104,15 @@ bool TallymarkControlPage::OnPageWindow(HWND window) {
         }
     };
     attempt([this] {
-        LoadOptions();
+        collection_.Read(PluginOptions());
         optionsRead_ = true;
     });
     attempt([this] {
-        LoadAlertEvents();
+        events_ = ReadAlertEvents();
         alertsRead_ = true;
     });
     attempt([this] {
-        LoadLimits();
+        limit_ = StackerLimit::Read(events_.count(kOverflowEvent) != 0);
         limitsRead_ = true;
     });
     attempt([&] {
@@ -172,55 +125,6 @@ bool TallymarkControlPage::OnPageWindow(HWND window) {
     for (const wchar_t* title : {L"Номинал", L"Кол-во", L"Сумма"}) list.AddColumn(title);
     PostMessageW(window, WM_COMMAND, kRefresh, 0);
     return true;
-}
-
-void TallymarkControlPage::LoadOptions() {
-    PluginOptions options;
-    static const struct {
-        const wchar_t* name;
-        unsigned bit;
-    } kFlags[] = {{L"Collect Enabled", 256}, {L"Collect AutoNavigate", 32}, {L"Collect Reset", 1},
-                  {L"Collect Print Receipt", 2}, {L"Collect On Stacker", 64}, {L"Collect Cancel Enabled", 16}};
-    // Strict reads: a setting shown as its default would be written back as such by Apply.
-    for (const auto& flag : kFlags)
-        SetBit(optionBits_, flag.bit, options.Read(flag.name, (optionBits_ & flag.bit) != 0, kSource, __LINE__));
-    std::wstring report =
-        options.Read(L"Collect Fiscal Report", (optionBits_ & 8) ? L"Z" : (optionBits_ & 4) ? L"X" : L"", kSource, __LINE__);
-    SetBit(optionBits_, 4, EqualNoCase(report, L"X"));
-    SetBit(optionBits_, 8, EqualNoCase(report, L"Z"));
-    // The stored mask names the actions not left to the collector; an absent one keeps the choices.
-    unsigned fixed = options.Read(L"Collect Control Disabled", ~choiceBits_ & 15u, kSource, __LINE__);
-    choiceBits_ = ~fixed & 15u;
-    receiptCopies_ = options.Read(L"Collect Receipt Count", receiptCopies_, kSource, __LINE__);
-}
-
-void TallymarkControlPage::LoadAlertEvents() {
-    for (const wchar_t* event : kAlertEventNames)
-        if (Alerts::IsEventEnabled(event)) events_.insert(event);
-}
-
-void TallymarkControlPage::LoadLimits() {
-    limitBits_ = countLimit_ = sumLimit_ = 0;
-    RegKey mapping(HKEY_LOCAL_MACHINE, kConfigAlertEventsKey, false, kRegReadAccess);
-    const std::wstring overflowAlert = mapping[kOverflowEvent].TextOr(kOverflowEvent, kSource, __LINE__);
-    for (const LimitEntry& entry : kLimitEntries) {
-        RegKey key(HKEY_LOCAL_MACHINE, std::wstring(kCounterLimitsKey) + L"\\" + SubstituteCurrency(entry.name), false,
-                   kRegReadAccess);
-        unsigned max = key[L"max"].IntOr(0, kSource, __LINE__);
-        if (max != 0) {
-            unsigned& limit = entry.kind == kCountKind ? countLimit_ : sumLimit_;
-            if (!(limitBits_ & entry.kind) || max < limit) limit = max;
-            limitBits_ |= entry.kind;
-        }
-        bool action = false;
-        if (entry.action == kNoticeAction) {
-            std::wstring alert = key[L"set alert"].TextOr(L"", kSource, __LINE__);
-            action = !alert.empty() && events_.count(kOverflowEvent) && EqualNoCase(overflowAlert, alert);
-        } else {
-            action = EqualNoCase(key[L"set failure"].TextOr(L"", kSource, __LINE__), FailureOf(entry.action));
-        }
-        if (action) limitBits_ |= entry.action;
-    }
 }
 
 bool TallymarkControlPage::OnCommand(WPARAM wParam, LPARAM) {
@@ -237,7 +141,7 @@ bool TallymarkControlPage::OnCommand(WPARAM wParam, LPARAM) {
         SendMessageW(window, WM_COMMAND, kRefresh, 0);
         return true;
     case kCollectButton:
-        if (!clicked || !RunCollectParams(window, optionBits_, choiceBits_, receiptCopies_)) return false;
+        if (!clicked || !RunCollectParams(window, collection_)) return false;
         optionsChanged_ = true;
         SetModified();
         return true;
@@ -248,7 +152,7 @@ bool TallymarkControlPage::OnCommand(WPARAM wParam, LPARAM) {
         CoupleLimitToAlerts();
         return true;
     case kLimitButton:
-        if (!clicked || !RunStackerLimit(window, limitBits_, countLimit_, sumLimit_)) return false;
+        if (!clicked || !RunStackerLimit(window, limit_)) return false;
         limitsChanged_ = true;
         SetModified();
         CoupleAlertsToLimit();
@@ -261,13 +165,13 @@ bool TallymarkControlPage::OnCommand(WPARAM wParam, LPARAM) {
 // The e-mail notice of the limit is the stacker overflow alert: each side follows the other.
 void TallymarkControlPage::CoupleLimitToAlerts() {
     bool alerting = events_.count(kOverflowEvent) != 0;
-    if (alerting == ((limitBits_ & kNoticeAction) != 0)) return;
-    SetBit(limitBits_, kNoticeAction, alerting);
+    if (alerting == limit_.notice) return;
+    limit_.notice = alerting;
     limitsChanged_ = true;
 }
 
 void TallymarkControlPage::CoupleAlertsToLimit() {
-    bool notice = (limitBits_ & kNoticeAction) != 0;
+    bool notice = limit_.notice;
     if (notice == (events_.count(kOverflowEvent) != 0)) return;
     if (notice)
         events_.insert(kOverflowEvent);
@@ -348,7 +252,7 @@ void TallymarkControlPage::ShowPrevious() {
             if (ScanDateTime(ReadSetting(collect, L"timestamp", L""), 0, when) && when) {
                 text = L"Предыдущая инкассация № " + Unsigned(unsigned(ReadSetting(collect, L"Number", 0))) +
                        L" выполнена\r\n" + FormatDateTime(when.Local(), 1) + L":\r\n" +
-                       BillSummary(CounterStore::LoadFrom(std::wstring(kCollectKey) + L"\\Summary"));
+                       BillSummary(CounterStore::LoadFrom(kCollectSummaryKey));
             } else {
                 text = L"Нет сведений о предыдущей инкассации";
             }
@@ -373,70 +277,19 @@ bool TallymarkControlPage::OnApply(long* changed) {
             (limitsChanged_ && !limitsRead_))
             throw VMAppException(L"Настройки модуля не удалось прочитать из системного реестра Windows: изменения не записаны");
         if (HWND window = GetPageWindow()) counting_ = IsDlgButtonChecked(window, kCountingBox) == BST_CHECKED;
-        RegKey plugin = OpenToWrite(HKEY_LOCAL_MACHINE, kPluginKey, __LINE__);
+        RegKey plugin = RegKey::OpenToWrite(HKEY_LOCAL_MACHINE, kPluginKey, kSource, __LINE__);
         // Counting on is the absence of the switch, not a 0 left behind.
         if (counting_)
             plugin[L"Disabled"].Delete();
         else
             plugin[L"Disabled"] = DWORD(1);
-        if (optionsChanged_) WriteOptions();
-        if (alertsChanged_) WriteAlertEvents();
-        if (limitsChanged_) WriteLimits();
+        if (optionsChanged_) collection_.Write();
+        if (alertsChanged_) WriteAlertEvents(events_);
+        if (limitsChanged_) limit_.Write();
         if (changed) *changed = 1;
     }
     PostMessageW(GetPageWindow(), WM_COMMAND, kRefresh, 0);
     return ControlPluginPage::OnApply(changed);
-}
-
-void TallymarkControlPage::WriteOptions() const {
-    RegKey options = OpenToWrite(HKEY_CURRENT_USER, kOptionsKey, __LINE__);
-    auto flag = [&](const wchar_t* name, unsigned bit) { options[name] = DWORD((optionBits_ & bit) ? 1 : 0); };
-    // A set choice bit leaves the action to the collector: its bit of the stored mask is cleared.
-    auto choice = [&](unsigned bit) {
-        DWORD fixed = options[L"Collect Control Disabled"].IntOr(0, kSource, __LINE__);
-        options[L"Collect Control Disabled"] = (choiceBits_ & bit) ? fixed & ~DWORD(bit) : fixed | bit;
-    };
-    flag(L"Collect Enabled", 256);
-    flag(L"Collect AutoNavigate", 32);
-    flag(L"Collect Reset", 1);
-    choice(1);
-    options[L"Collect Receipt Count"] = DWORD(receiptCopies_);
-    flag(L"Collect Print Receipt", 2);
-    choice(2);
-    options[L"Collect Fiscal Report"].Delete();
-    if (optionBits_ & 4) options[L"Collect Fiscal Report"] = L"X";
-    choice(4);
-    if (optionBits_ & 8) options[L"Collect Fiscal Report"] = L"Z";
-    choice(8);
-    flag(L"Collect On Stacker", 64);
-    flag(L"Collect Cancel Enabled", 16);
-}
-
-void TallymarkControlPage::WriteAlertEvents() const {
-    RegKey events = OpenToWrite(HKEY_CURRENT_USER, kOptionsAlertEventsKey, __LINE__);
-    for (const wchar_t* event : kAlertEventNames) events[event] = DWORD(events_.count(event) ? 1 : 0);
-}
-
-void TallymarkControlPage::WriteLimits() const {
-    RegKey limits = OpenToWrite(HKEY_LOCAL_MACHINE, kCounterLimitsKey, __LINE__);
-    for (const LimitEntry& entry : kLimitEntries) {
-        const std::wstring name = SubstituteCurrency(entry.name);
-        limits.DeleteSubkey(name);
-        if (!(limitBits_ & entry.action) || !(limitBits_ & entry.kind)) continue;
-        RegKey key = OpenToWrite(limits.Handle(), name, __LINE__);
-        key[L"prop"] = LimitProperty(entry.kind);
-        key[L"max"] = DWORD(entry.kind == kCountKind ? countLimit_ : sumLimit_);
-        key[L"range"] = L"Collect";
-        if (entry.action == kNoticeAction) {
-            key[L"set alert"] = kLimitAlert;
-            key[L"reset alert"] = kLimitAlert;
-        } else {
-            key[L"set failure"] = FailureOf(entry.action);
-            key[L"reset failure"] = FailureOf(entry.action);
-        }
-    }
-    if (limitBits_ & kNoticeAction)
-        OpenToWrite(HKEY_LOCAL_MACHINE, kConfigAlertEventsKey, __LINE__)[kOverflowEvent] = kLimitAlert;
 }
 
 LRESULT CALLBACK TallymarkControlPage::KeyHook(int code, WPARAM wParam, LPARAM lParam) {

@@ -2,6 +2,7 @@
 // the counting switch and the three settings dialogs. Changes are held until the panel applies them.
 #pragma once
 #include "Framework/AutoLayout.h"
+#include "Plugin/Settings.h"
 #include "Plugin/SettingsDialogs.h"
 #include "xdk/Source/Paylantra/ControlPluginPage.h"
 #include <memory>
@@ -35,9 +36,6 @@ protected:
 private:
     class RegMonitor;
 
-    void LoadOptions();
-    void LoadAlertEvents();
-    void LoadLimits();
     void Refresh();
     void ShowNotes();
     void ShowPrevious();
@@ -46,9 +44,6 @@ private:
     void SetModified();
     void CoupleLimitToAlerts();
     void CoupleAlertsToLimit();
-    void WriteOptions() const;
-    void WriteAlertEvents() const;
-    void WriteLimits() const;
     static LRESULT CALLBACK KeyHook(int code, WPARAM wParam, LPARAM lParam);
 
     HACCEL accelerators_;
@@ -58,9 +53,9 @@ private:
     bool modified_ = false, counting_ = false, optionsChanged_ = false, alertsChanged_ = false, limitsChanged_ = false;
     // Which parts the page could read when it opened: only those may be written back.
     bool optionsRead_ = false, alertsRead_ = false, limitsRead_ = false, countingRead_ = false;
-    unsigned optionBits_ = 307, choiceBits_ = 6, receiptCopies_ = 2;
+    CollectionSettings collection_;
     AlertEventSet events_;
-    unsigned limitBits_ = 0, countLimit_ = 0, sumLimit_ = 0;
+    StackerLimit limit_;
 };
 
 }  // namespace Plugin

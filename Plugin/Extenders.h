@@ -1,14 +1,16 @@
-// What the plugin object attaches to the host, made by the terminal extender, session extender and
-// control page sides. Each returns a new object holding its first reference (the caller's), or null
-// while that side is not built; Attach and AttachControl then skip the step.
+// What the plugin object attaches to the host: a pair of extenders over one new terminal side, and
+// the control page. Each object comes with its first reference, the caller's.
 #pragma once
+#include "AppFrame/Include/co.h"
 #include "Paylantrx/Paylantrx.h"
 
 namespace Plugin {
 
-IPaylantraTerminalExtender2* CreateTerminalExtender(IPaylantraTerminal* terminal);
-IPaylantraSessionExtender2* CreateSessionExtender(IPaylantraTerminal* terminal,
-                                                  IPaylantraTerminalExtender2* terminalExtender);
+struct Extenders {
+    co<IPaylantraTerminalExtender2> terminal;
+    co<IPaylantraSessionExtender2> session;
+};
+Extenders CreateExtenders(IPaylantraTerminal* terminal);
 // The page over the panel; AttachControl hands it to the panel (panel slot 7).
 IPaylantraControlPage* CreateControlPage(IDispatch* panel);
 

@@ -2,6 +2,7 @@
 #include "Plugin/Config.h"
 #include "Plugin/DefaultTemplates.h"
 #include "Plugin/Plugin.h"
+#include "Plugin/Settings.h"
 #include "Framework/Exceptions.h"
 #include "Framework/Paths.h"
 #include "Framework/RealTime.h"
@@ -11,7 +12,6 @@
 #include "PLLib/PluginPaths.h"
 #include "Paylantrx/PaylantrxLib.h"
 #include <algorithm>
-#include <tuple>
 #include <type_traits>
 
 namespace Plugin {
@@ -21,11 +21,7 @@ namespace {
 const char kSource[] = "Plugin/Install";
 constexpr wchar_t kDescription[] = L"Velmor Paylantra Tallymark plugin";
 
-RegKey OpenForWriting(HKEY parent, const std::wstring& path) {
-    RegKey key(parent, path, true, kRegWriteAccess);
-    if (!key) throw WindowsError(DWORD(key.LastError()), kSource, __LINE__);
-    return key;
-}
+RegKey OpenForWriting(HKEY parent, const std::wstring& path) { return RegKey::OpenToWrite(parent, path, kSource, __LINE__); }
 
 // A value counts as present only when it reads as its type: one of another type is unreadable to
 // every reader, so it gets the default like a missing one.
@@ -100,7 +96,7 @@ struct AlertDefault {
 constexpr AlertDefault kAlerts[] = {
     {L"BillCounterOverflow", L"Переполнение стекера", L"BillCounterOverflow.message"},
     {L"Collect", L"Выполнена инкассация", L"collect.message"},
-    {L"control.BillCounterLimit", nullptr, L"BillCounterOverflow.message"},
+    {kLimitAlert, nullptr, L"BillCounterOverflow.message"},
     {L"Exit", L"Завершение программы", L"exit.message"},
     {L"NextDay", L"Изменилась текущая дата", L"nextday.message"},
     {L"NoStacker", L"Стекер удалён", L"NoStacker.message"},
@@ -109,33 +105,6 @@ constexpr AlertDefault kAlerts[] = {
     {L"Stacker", L"Стекер установлен", L"stacker.message"},
     {L"Startup", L"Запуск программы", L"startup.message"},
     {L"ZReport", L"Напечатан Z-отчёт", L"zreport.message"},
-};
-
-struct LimitDefault {
-    const wchar_t* name;
-    const wchar_t* alert;    // empty: no alert values
-    const wchar_t* failure;  // empty: no failure values
-};
-
-constexpr LimitDefault kLimits[] = {
-    {L"control.count.failure", L"", L"BillCounterOverflow"},
-    {L"control.count.notify", L"control.BillCounterLimit", L""},
-};
-
-struct Setting {
-    const wchar_t* name;
-    DWORD value;
-};
-
-constexpr Setting kOptions[] = {
-    {L"Collect Enabled", 1},       {L"Collect AutoNavigate", 1}, {L"Collect Control Disabled", 9},
-    {L"Collect Print Receipt", 1}, {L"Collect Receipt Count", 2}, {L"Collect Reset", 1},
-    {L"Collect Cancel Enabled", 1},
-};
-
-constexpr Setting kAlertEvents[] = {
-    {L"BillCounterOverflow", 1}, {L"Collect", 1},  {L"Exit", 0},     {L"NextDay", 1},    {L"NoStacker", 0},
-    {L"Payment", 0},             {L"SessionFinish", 0}, {L"Stacker", 0}, {L"Startup", 0}, {L"ZReport", 1},
 };
 
 }  // namespace
@@ -163,27 +132,21 @@ void Install() {
     WriteWhenAbsent(OpenForWriting(counters.Handle(), L"Terminal"), L"Reset Timestamp", Format(RealTime::Now().UTC(), 0));
     OpenForWriting(counters.Handle(), L"Collect");
 
+    // The settings the control page edits: their installed defaults, from the one model.
+    const StackerLimit limit = StackerLimit::Installed();
     RegKey config = OpenForWriting(machine.Handle(), L"Config");
-    WriteWhenAbsent(OpenForWriting(config.Handle(), L"Alert Events"), L"BillCounterOverflow", L"control.BillCounterLimit");
+    if (limit.notice) WriteWhenAbsent(OpenForWriting(config.Handle(), L"Alert Events"), kOverflowEvent, kLimitAlert);
 
     RegKey limits = OpenForWriting(machine.Handle(), L"Counter Limits");
-    for (const LimitDefault& limit : kLimits) {
-        RegKey key = OpenForWriting(limits.Handle(), limit.name);
-        WriteWhenAbsent(key, L"max", DWORD(1500));
-        WriteWhenAbsent(key, L"prop", L"Tallymark.BillCounter.Collect.All.All.Count");
-        WriteWhenAbsent(key, L"range", L"Collect");
-        for (const auto& [set, reset, value] : {std::make_tuple(L"set alert", L"reset alert", limit.alert),
-                                                std::make_tuple(L"set failure", L"reset failure", limit.failure)}) {
-            if (!*value) continue;
-            WriteWhenAbsent(key, set, value);
-            WriteWhenAbsent(key, reset, value);
-        }
+    for (const StackerLimit::Entry& entry : limit.Entries()) {
+        RegKey key = OpenForWriting(limits.Handle(), entry.name);
+        entry.Values([&](const wchar_t* value, const auto& data) { WriteWhenAbsent(key, value, data); });
     }
 
     RegKey options = OpenForWriting(machine.Handle(), L"Options");
-    for (const Setting& option : kOptions) WriteWhenAbsent(options, option.name, option.value);
+    for (const auto& [name, value] : CollectionSettings().Seed()) WriteWhenAbsent(options, name, value);
     RegKey alertEvents = OpenForWriting(options.Handle(), L"Alert Events");
-    for (const Setting& event : kAlertEvents) WriteWhenAbsent(alertEvents, event.name, event.value);
+    for (const AlertEvent& event : kAlertEvents) WriteWhenAbsent(alertEvents, event.name, DWORD(event.installed ? 1 : 0));
 
     RegKey templates = OpenForWriting(machine.Handle(), L"Print Templates");
     for (const DefaultTemplate& entry : kDefaultTemplates) WriteWhenAbsent(templates, entry.property, entry.file);

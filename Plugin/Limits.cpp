@@ -2,6 +2,7 @@
 #include "Framework/Com.h"
 #include "Plugin/Config.h"
 #include "Plugin/JobErrors.h"
+#include "Plugin/Settings.h"
 #include <vector>
 
 namespace Plugin {
@@ -9,7 +10,6 @@ namespace Plugin {
 namespace {
 
 const char kSource[] = "Plugin/Limits";
-const wchar_t kOverflowEvent[] = L"BillCounterOverflow";
 
 // An entry read in part would pass over a full stacker unseen: every read here is strict.
 uint32_t ReadNumber(const RegKey& key, const wchar_t* name) { return key[name].IntOr(0, kSource, __LINE__); }
@@ -39,7 +39,7 @@ void Limits::Check(const CounterValues& values, const std::wstring& range) {
     // Each entry is checked though another could not be read; the first failure is raised after.
     std::exception_ptr failure;
     bool alertOnOverflow = false;
-    Attempt(failure, [&] { alertOnOverflow = Alerts::IsEventEnabled(kOverflowEvent); });
+    Attempt(failure, [&] { alertOnOverflow = AlertEventOn(kOverflowEvent); });
     for (const std::wstring& name : names) Attempt(failure, [&] { CheckEntry(root, name, values, range, alertOnOverflow); });
     if (failure) std::rethrow_exception(failure);
 }

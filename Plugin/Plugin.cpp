@@ -1,6 +1,7 @@
 #include "Plugin/Plugin.h"
 #include "AppFrame/Include/ClassFactory.h"
 #include "AppFrame/Include/co.h"
+#include "Framework/Exceptions.h"
 #include "Framework/Messages.h"
 #include "Framework/Paths.h"
 #include "Framework/Registry.h"
@@ -23,22 +24,20 @@ void PublishInstalled(bool installed) {
     _putenv((std::string("Tallymark.Installed=") + (installed ? kVersionText : "")).c_str());
 }
 
-DWORD ReadFlag(HKEY root, bool create, REGSAM access, const wchar_t* name) {
+// A switch of the plugin key, missing 0. Read strictly: a plugin that could not tell whether it is
+// switched off must not attach as if it were on, nor stay away as if it were off.
+DWORD ReadSwitch(HKEY root, bool create, REGSAM access, const wchar_t* name, int line) {
     RegKey key(root, kPluginKey, create, access);
-    return key ? key[name].Int().value_or(0) : 0;
+    if (!key && !key.IsMissing()) throw WindowsError(DWORD(key.LastError()), kSource, line);
+    return key[name].IntOr(0, kSource, line);
 }
 
-std::wstring ReadOptionText(const wchar_t* name) {
-    RegKey options(HKEY_LOCAL_MACHINE, kOptionsKey, false, kRegReadAccess);
-    if (!options) return {};
-    return options[name].Text().value_or(std::wstring());
-}
 
 }  // namespace
 
 STDMETHODIMP Plugin::Attach(IDispatch* terminal) {
     return PAYLANTRA_METHOD(kSource, [&] {
-        if (ReadFlag(HKEY_LOCAL_MACHINE, true, kRegWriteAccess, L"Disabled") != 0) return;
+        if (ReadSwitch(HKEY_LOCAL_MACHINE, true, kRegWriteAccess, L"Disabled", __LINE__) != 0) return;
         if (!terminal) throw InternalError("Plugin::Attach: the host passed no terminal object");
         PLClient client(terminal);
         IPaylantraTerminal* host = client.Terminal();
@@ -46,23 +45,17 @@ STDMETHODIMP Plugin::Attach(IDispatch* terminal) {
         IDispatch* found = nullptr;
         CoCallEx(host->GetTerminalExtenders(&found), g_module, kSource, __LINE__);
         co<IDispatch> collection = co<IDispatch>::Attach(found);
-        co<IPaylantraTerminalExtender2> terminalExtender = co<IPaylantraTerminalExtender2>::Attach(CreateTerminalExtender(host));
-        if (terminalExtender) {
-            co<IPaylantraTerminalExtenders> extenders(collection.Get());
-            if (!extenders) CoCallEx(E_POINTER, g_module, kSource, __LINE__);
-            CoCallEx(extenders->Add(terminalExtender.Get()), g_module, kSource, __LINE__);
-        }
+        Extenders made = CreateExtenders(host);
+        co<IPaylantraTerminalExtenders> extenders(collection.Get());
+        if (!extenders) CoCallEx(E_POINTER, g_module, kSource, __LINE__);
+        CoCallEx(extenders->Add(made.terminal.Get()), g_module, kSource, __LINE__);
 
         found = nullptr;
         CoCallEx(host->GetEnvironment(&found), g_module, kSource, __LINE__);
         co<IDispatch> environment = co<IDispatch>::Attach(found);
-        co<IPaylantraSessionExtender2> sessionExtender =
-            co<IPaylantraSessionExtender2>::Attach(CreateSessionExtender(host, terminalExtender.Get()));
-        if (sessionExtender) {
-            co<IPaylantraSession> session(environment.Get());
-            if (!session) CoCallEx(E_POINTER, g_module, kSource, __LINE__);
-            CoCallEx(session->AddExtender(sessionExtender.Get()), g_module, kSource, __LINE__);
-        }
+        co<IPaylantraSession> session(environment.Get());
+        if (!session) CoCallEx(E_POINTER, g_module, kSource, __LINE__);
+        CoCallEx(session->AddExtender(made.session.Get()), g_module, kSource, __LINE__);
 
         PublishInstalled(true);
     });
@@ -70,7 +63,7 @@ STDMETHODIMP Plugin::Attach(IDispatch* terminal) {
 
 STDMETHODIMP ControlPlugin::AttachControl(IDispatch* panel) {
     return PAYLANTRA_METHOD(kSource, [&] {
-        if (ReadFlag(HKEY_CURRENT_USER, false, kRegReadAccess, L"Control Disabled") == 0) {
+        if (ReadSwitch(HKEY_CURRENT_USER, false, kRegReadAccess, L"Control Disabled", __LINE__) == 0) {
             if (!panel) throw InternalError("ControlPlugin::AttachControl: the host passed no panel object");
             co<IPaylantraControlPage> page = co<IPaylantraControlPage>::Attach(CreateControlPage(panel));
             if (page) {
@@ -79,22 +72,26 @@ STDMETHODIMP ControlPlugin::AttachControl(IDispatch* panel) {
                          g_module, kSource, __LINE__);
             }
         }
-        PublishInstalled(ReadFlag(HKEY_LOCAL_MACHINE, false, kRegReadAccess, L"Disabled") == 0);
+        PublishInstalled(ReadSwitch(HKEY_LOCAL_MACHINE, false, kRegReadAccess, L"Disabled", __LINE__) == 0);
     });
 }
 
 ControlPlugin::~ControlPlugin() { PublishInstalled(false); }
 
+// Read strictly: a currency taken for "RUB" because its value could not be read would count and
+// name the notes of another currency wrongly, and the bill types are kept for the whole process.
 std::wstring CurrencyCode() {
-    std::wstring code = ReadOptionText(L"Currency Code");
+    RegKey options = RegKey::OpenToRead(HKEY_LOCAL_MACHINE, kOptionsKey, kSource, __LINE__);
+    std::wstring code = options[L"Currency Code"].TextOr(L"", kSource, __LINE__);
     return code.empty() ? L"RUB" : code;
 }
 
 std::wstring CurrencySuffix() {
-    RegKey options(HKEY_LOCAL_MACHINE, kOptionsKey, false, kRegReadAccess);
-    if (options) {
-        if (std::optional<std::wstring> suffix = options[L"Currency Suffix"].Text()) return *suffix;
-    }
+    RegKey options = RegKey::OpenToRead(HKEY_LOCAL_MACHINE, kOptionsKey, kSource, __LINE__);
+    std::wstring suffix;
+    LONG result = options[L"Currency Suffix"].Read(suffix);
+    if (result == ERROR_SUCCESS) return suffix;
+    if (result != ERROR_FILE_NOT_FOUND) throw WindowsError(DWORD(result), kSource, __LINE__);
     std::wstring code = CurrencyCode();
     return code == L"RUB" ? L"руб." : code;
 }
@@ -107,13 +104,8 @@ void ShowModuleFailure(const wchar_t* failed, const wchar_t* unknown) noexcept {
     try {
         const std::wstring module = L"\"" + ModuleFileNameW(g_module) + L"\"";
         const std::wstring caption = GetFileName(ModuleFileNameW(nullptr));
-        try {
-            throw;
-        } catch (const VelmorException& error) {
-            ErrorMessage(nullptr, failed + module + L": " + error.ReasonW(), caption);
-        } catch (...) {
-            ErrorMessage(nullptr, unknown + module, caption);
-        }
+        std::optional<std::wstring> reason = ReasonOf(std::current_exception());
+        ErrorMessage(nullptr, reason ? failed + module + L": " + *reason : unknown + module, caption);
     } catch (...) {
     }
 }

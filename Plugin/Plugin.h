@@ -22,9 +22,10 @@ public:
     STDMETHODIMP AttachControl(IDispatch* panel) override;
 };
 
-// The plugin's currency code, value "Currency Code" of the machine Options key ("RUB" when unset).
+// The plugin's currency code, value "Currency Code" of the machine Options key ("RUB" when unset;
+// a value that cannot be read raises WindowsError).
 std::wstring CurrencyCode();
-// Value "Currency Suffix"; unset, it is the code itself, and "руб." for "RUB".
+// Value "Currency Suffix"; unset, it is the code itself, and "руб." for "RUB". Read as strictly.
 std::wstring CurrencySuffix();
 // Replaces "[*]" by the currency code and "(*)" by the currency suffix, both read afresh.
 std::wstring SubstituteCurrency(const std::wstring& text);

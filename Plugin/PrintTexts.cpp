@@ -4,6 +4,7 @@
 #include "Framework/Paths.h"
 #include "PLLib/PluginPaths.h"
 #include "Plugin/Config.h"
+#include "Plugin/Settings.h"
 
 using PLXDK::Paylantra::PLSession;
 
@@ -27,9 +28,7 @@ std::wstring PrintTexts::RequestPrintText(const std::wstring& templateName, cons
 
 std::wstring PrintTexts::RunScriptHook(const std::string& property) {
     std::wstring script = terminal_.GetProperty(property);
-    if (!script.empty())
-        CoCallEx(terminal_.GetApplication()->RunScript(CoString(script), CoString(L"javascript")),
-                 AppFrame::CodeModule(), kSource, __LINE__);
+    if (!script.empty()) CoCheck(terminal_.GetApplication()->RunScript(CoString(script), CoString(L"javascript")), kSource, __LINE__);
     return script;
 }
 
@@ -47,7 +46,7 @@ std::wstring PrintTexts::HelperForPrintMode(const std::wstring& mode) {
 
 void PrintTexts::ChoosePrintHelper() {
     std::wstring helper = HelperForPrintMode(terminal_.GetProperty("PLXDK.PrintMode"));
-    helper = ExpEnv(PluginOptions(kOptionsKey).Read(L"Collect PrintHelper", helper, kSource, __LINE__));
+    helper = ExpEnv(PluginOptions(kOptionsKey).Read(Options::kPrintHelper, helper, kSource, __LINE__));
     if (helper.empty()) return;
     if (!IsAbsolutePath(helper)) helper = MakePathSpec(Widen(PluginHtmlPath())) + helper;
     helper = AddDefaultExt(helper, L".js");
@@ -55,7 +54,7 @@ void PrintTexts::ChoosePrintHelper() {
 }
 
 void PrintTexts::PublishPrintDelay() {
-    terminal_.SetPropertyInt("Tallymark.Print.Delay", PluginOptions(kOptionsKey).Read(L"Print Delay", 1000, kSource, __LINE__));
+    terminal_.SetPropertyInt("Tallymark.Print.Delay", PluginOptions(kOptionsKey).Read(Options::kPrintDelay, kSource, __LINE__));
 }
 
 }  // namespace Plugin

@@ -25,9 +25,9 @@ std::wstring Reports::PluginReportsFolder() {
 
 std::wstring Reports::Folder(const ReportKind& kind) {
     std::wstring folder = kind.defaultSubfolder;
-    if (!kind.pathValue.empty()) {
+    if (*kind.pathValue) {
         RegKey paths(HKEY_LOCAL_MACHINE, kReportPathsKey, false, kRegReadAccess);
-        std::wstring fallback = kind.defaultSubfolder.empty() ? std::wstring() : PluginReportsFolder() + kind.defaultSubfolder;
+        std::wstring fallback = *kind.defaultSubfolder ? PluginReportsFolder() + kind.defaultSubfolder : std::wstring();
         // An unread folder must not send the report elsewhere unseen.
         folder = paths[kind.pathValue].TextOr(fallback, kSource, __LINE__);
     }
@@ -37,29 +37,32 @@ std::wstring Reports::Folder(const ReportKind& kind) {
 }
 
 std::wstring Reports::Write(uint32_t number, const TextParams& params, const ReportKind& kind) {
-    const std::wstring d = kind.description.empty() ? std::wstring() : L" " + kind.description;
+    const std::wstring d = *kind.description ? L" " + std::wstring(kind.description) : std::wstring();
+    std::exception_ptr failure;
     try {
-        std::wstring templateName = kind.templateOption.empty()
-                                        ? kind.defaultTemplate
-                                        : PluginOptions(kOptionsKey).Read(kind.templateOption.c_str(), kind.defaultTemplate,
-                                                                                 kSource, __LINE__);
-        if (templateName.empty()) return {};
-        log_.Write(LogEvent::ReportInit, L"запись отчёта" + d + L" на диск терминала");
-        // Rendering errors are reported by the session extender, which then answers no text.
-        std::wstring text = printing_.RequestPrintText(templateName, params, false);
-        if (text.empty()) return {};
-        std::wstring folder = Folder(kind);
-        if (folder.empty()) return {};
-        if (!CreatePath(folder))
-            throw VMAppException(L"Не удалось создать папку отчётов" + d + L": \"" + folder + L"\"");
-        std::wstring name = WriteFile(number, text, folder, d);
-        log_.Write(LogEvent::ReportDone, L"отчёт" + d + L" успешно записан в файл \"" + name + L"\"");
-        return name;
+        return Render(number, params, kind, d);
     } catch (const VelmorException&) {
-        HandleJobError(log_, LogEvent::ReportError, kDebugReportKey,
-                       L"при создании отчёта" + d + L" произошла ошибка" + CaughtReason());
-        return {};
+        failure = std::current_exception();
     }
+    HandleJobError(log_, LogEvent::ReportError, kDebugReportKey, L"при создании отчёта" + d + L" произошла ошибка", failure);
+    return {};
+}
+
+std::wstring Reports::Render(uint32_t number, const TextParams& params, const ReportKind& kind, const std::wstring& d) {
+    std::wstring templateName =
+        *kind.templateOption ? PluginOptions(kOptionsKey).Read(kind.templateOption, kind.defaultTemplate, kSource, __LINE__)
+                             : std::wstring(kind.defaultTemplate);
+    if (templateName.empty()) return {};
+    log_.Write(LogEvent::ReportInit, L"запись отчёта" + d + L" на диск терминала");
+    // Rendering errors are reported by the session extender, which then answers no text.
+    std::wstring text = printing_.RequestPrintText(templateName, params, false);
+    if (text.empty()) return {};
+    std::wstring folder = Folder(kind);
+    if (folder.empty()) return {};
+    if (!CreatePath(folder)) throw VMAppException(L"Не удалось создать папку отчётов" + d + L": \"" + folder + L"\"");
+    std::wstring name = WriteFile(number, text, folder, d);
+    log_.Write(LogEvent::ReportDone, L"отчёт" + d + L" успешно записан в файл \"" + name + L"\"");
+    return name;
 }
 
 std::wstring Reports::WriteFile(uint32_t number, const std::wstring& text, const std::wstring& folder, const std::wstring& d) {
@@ -84,6 +87,45 @@ std::wstring Reports::WriteFile(uint32_t number, const std::wstring& text, const
         throw VMAppException(L"Не удалось создать отчёт" + d + L" (файл \"" + name + L"\", ошибка " +
                              Widen(FormatBuffer(32, "%i (%08X))", int(error), unsigned(error))));
     }
+}
+
+}  // namespace Plugin
+
+namespace Plugin {
+
+void PeriodReports::Report(const ReportStep& step, const ResetInfo& info) {
+    TextParams params = ReportParams(info);
+    reports_.Write(info.number, params, step.kind);
+    alerts_.RaiseEventAlert(step.alert, &params);
+}
+
+void PeriodReports::ReportWithReset(const ReportStep& step) {
+    if (!step.resetFirst) throw InternalError("ReportWithReset: the report step names no counter to reset");
+    Report(step, counters_.Reset(step.resetFirst));
+    counters_.Refresh();
+}
+
+void PeriodReports::WriteReport(const ReportStep& step, uint32_t number, const TextParams& params) {
+    reports_.Write(number, params, step.kind);
+}
+
+void PeriodReports::StartRun() {
+    run_ = counters_.Reset(L"App");
+    counters_.Refresh();
+    TextParams params = ReportParams(run_);
+    alerts_.RaiseEventAlert(L"Startup", &params);
+}
+
+void PeriodReports::EndRun() {
+    Report(ReportSteps::Exit, run_);
+    counters_.RefreshAndCheckLimits();
+}
+
+void PeriodReports::ZReportReady() { log_.Write(LogEvent::ZReportReady, std::wstring(L"готовность к печати Z-отчёта")); }
+
+void PeriodReports::ZReportDone() {
+    log_.Write(LogEvent::ZReportDone, std::wstring(L"Z-отчёт напечатан"));
+    ReportWithReset(ReportSteps::ZReport);
 }
 
 }  // namespace Plugin

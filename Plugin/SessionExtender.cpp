@@ -4,10 +4,9 @@
 #include "Framework/Registry.h"
 #include "PLLib/PLLib.h"
 #include "Plugin/Config.h"
-#include "Plugin/Extenders.h"
+#include "Plugin/JobErrors.h"
 #include "Plugin/Plugin.h"
-#include "Plugin/Reports.h"
-#include "Plugin/TerminalExtender.h"
+#include "Plugin/Settings.h"
 #include "Plugin/Version.h"
 #include <cwchar>
 
@@ -22,12 +21,12 @@ const char kSource[] = "Plugin/SessionExtender";
 // The cash object's currency: a text, or an object that answers it as a bill does.
 std::wstring CashCurrency(PLXDK::Paylantra::PLClient& terminal) {
     Variant value;
-    CoCallEx(terminal.GetCash()->GetCurrency(value.Out()), AppFrame::CodeModule(), kSource, __LINE__);
+    CoCheck(terminal.GetCash()->GetCurrency(value.Out()), kSource, __LINE__);
     if (value.Type() != VT_DISPATCH) return value.ToString().Str();
     co<IPaylantraBill> holder(value.ToDispatch());
-    if (!holder) CoCallEx(E_NOINTERFACE, AppFrame::CodeModule(), kSource, __LINE__);
+    if (!holder) CoCheck(E_NOINTERFACE, kSource, __LINE__);
     Variant currency;
-    CoCallEx(holder->GetCurrency(currency.Out()), AppFrame::CodeModule(), kSource, __LINE__);
+    CoCheck(holder->GetCurrency(currency.Out()), kSource, __LINE__);
     return currency.ToString().Str();
 }
 
@@ -59,14 +58,13 @@ private:
     co<IPaylantraSession> saved_;
 };
 
-SessionExtender::SessionExtender(IPaylantraTerminal* terminal, TerminalExtender* extender)
-    : terminal_(terminal), extender_(extender) {}
+SessionExtender::SessionExtender(IPaylantraTerminal* terminal, std::weak_ptr<SessionServices> side)
+    : terminal_(terminal), side_(std::move(side)) {}
 
-TerminalExtender& SessionExtender::Extender() const {
-    // The host may release the terminal extender first; a session call must not reach a freed one.
-    if (!extender_ || TerminalExtender::Current() != extender_)
-        throw InternalError("SessionExtender: the terminal extender is gone");
-    return *extender_;
+std::shared_ptr<SessionServices> SessionExtender::Side() const {
+    std::shared_ptr<SessionServices> side = side_.lock();
+    if (!side) throw InternalError("SessionExtender: the terminal extender is gone");
+    return side;
 }
 
 STDMETHODIMP SessionExtender::OnClearProperties(IDispatch*) {
@@ -76,8 +74,7 @@ STDMETHODIMP SessionExtender::OnClearProperties(IDispatch*) {
 STDMETHODIMP SessionExtender::OnSessionCreate(IDispatch* session) {
     return PAYLANTRA_METHOD(kSource, [&] {
         PLSession(session).SetProperty("Tallymark.Installed", kVersionText);
-        TerminalExtender& extender = Extender();
-        if (extender.StackerRemoved()) extender.PublishStackerState();
+        Side()->RepublishStackerState();
     });
 }
 
@@ -86,9 +83,7 @@ STDMETHODIMP SessionExtender::OnSessionActivate(IDispatch*) { return S_OK; }
 STDMETHODIMP SessionExtender::OnSessionStart(IDispatch* session) {
     return PAYLANTRA_METHOD(kSource, [&] {
         CurrentScope current(*this, session);
-        TerminalExtender& extender = Extender();
-        sessionReset_ = extender.ResetCounter(L"Session");
-        extender.RefreshPublishedValues();
+        sessionReset_ = Side()->StartSessionPeriod();
     });
 }
 
@@ -107,9 +102,7 @@ STDMETHODIMP SessionExtender::OnSessionDeactivate(IDispatch*) { return S_OK; }
 
 STDMETHODIMP SessionExtender::OnSessionEnd(IDispatch*) {
     return PAYLANTRA_METHOD(kSource, [&] {
-        TerminalExtender& extender = Extender();
-        extender.ReportPeriod(ReportSteps::SessionFinish, sessionReset_);
-        extender.RefreshPublishedValues();
+        Side()->EndSessionPeriod(sessionReset_);
     });
 }
 
@@ -132,18 +125,13 @@ void SessionExtender::CreateEmail(PLSession& session) {
                       {L"MsgProp.To", L"Tallymark.Email.To"},
                       {L"MsgProp.Subject", L"Tallymark.Email.Subject"}};
     {
-        RegKey key(HKEY_CURRENT_USER, kPluginKey, true, kRegWriteAccess);
-        if (!key) throw WindowsError(key.LastError(), kSource, __LINE__);
-        RegKey::Value previous = key[L"PrevMessageNumber"];
-        DWORD number = previous.IntOr(0, kSource, __LINE__) + 1;
-        previous = number;
         wchar_t text[16];
-        swprintf(text, 16, L"%06u", unsigned(number));
+        swprintf(text, 16, L"%06u", unsigned(NextRunningNumber(L"PrevMessageNumber")));
         params[L"MsgInfo.Number"] = text;
     }
     size_t count = TextParamCount(session, "Tallymark.Email.TextParams");
     ReadTextParams(session, "Tallymark.Email.TextParams", count, params);
-    session.SetProperty("Tallymark.Email.Text", ProduceText(templateName, Extender().CollectionTime(), params, false));
+    session.SetProperty("Tallymark.Email.Text", ProduceText(templateName, Side()->CollectionTime(), params, false));
 
     session.ClearProperty("Tallymark.Email.Template");
     ClearTextParams(session, "Tallymark.Email.TextParams", count);
@@ -159,14 +147,13 @@ void SessionExtender::CreatePrintText(PLSession& session) {
         size_t count = TextParamCount(session, "Tallymark.Print.Params");
         TextParams params;
         ReadTextParams(session, "Tallymark.Print.Params", count, params);
-        session.SetProperty("Tallymark.Print.Text",
-                            ProduceText(templateName, Extender().CollectionTime(), params, !noEscape));
+        session.SetProperty("Tallymark.Print.Text", ProduceText(templateName, Side()->CollectionTime(), params, !noEscape));
         session.ClearProperty("Tallymark.Print.Template");
         session.ClearProperty("Tallymark.Print.NoEscape");
         ClearTextParams(session, "Tallymark.Print.Params", count);
     } catch (const VelmorException&) {
         // The requester gets no text; the failure is the collection's to report.
-        Extender().ReportCollectionException();
+        Side()->ReportPrintTextFailure(std::current_exception());
         session.ClearProperty("Tallymark.Print.Text");
     }
 }
@@ -174,14 +161,14 @@ void SessionExtender::CreatePrintText(PLSession& session) {
 std::wstring SessionExtender::ProduceText(const std::wstring& templateName, RealTime collectionTime,
                                           const TextParams& params, bool escape) {
     std::wstring text = LoadTemplate(templateName);
-    RegKey settings(HKEY_CURRENT_USER, kDebugMacroKey, false, kRegReadAccess);
-    MacroProc::Processor processor(templateName, settings.Handle());
+    TemplateErrors errors;
+    MacroProc::Processor processor(templateName, errors.Sink());
     processor.dropUndefinedEscapes = !escape;
 
     RealTime now = collectionTime ? collectionTime : RealTime::Now();
     processor.Define(L"t", Format(now, 2, false, true, false));
     processor.Define(L"d", Format(now, 2, true, false, false));
-    std::wstring terminal = Widen(terminal_.GetTerminalText());
+    std::wstring terminal = terminal_.GetTerminalText();
     processor.Define(L"terminal", terminal);
     processor.Define(L"терминал", terminal);
     std::wstring date = Format(now, 1, true, false, false);
@@ -192,9 +179,9 @@ std::wstring SessionExtender::ProduceText(const std::wstring& templateName, Real
     processor.Define(L"CUS", CurrencySuffix());
     for (const auto& [name, value] : params) processor.Define(name.str(), value);
 
-    TerminalExtender& extender = Extender();
-    for (const auto& [name, value] : extender.PublishedValues()) processor.Define(name.str(), std::to_wstring(value));
-    for (const auto& [counter, info] : extender.Counters().Resets()) {
+    std::shared_ptr<SessionServices> side = Side();
+    for (const auto& [name, value] : side->PublishedValues()) processor.Define(name.str(), std::to_wstring(value));
+    for (const auto& [counter, info] : side->PublishedResets()) {
         std::wstring base = L"Tallymark.BillCounter." + counter.str() + L".Reset.";
         processor.Define(base + L"Number", std::to_wstring(info.number));
         processor.Define(base + L"DateTime", FormatDateTime(info.time, 2));
@@ -261,12 +248,6 @@ stringW SessionPropMacroNameHandler::GetValue(MacroProc::Processor& processor, c
     if (processor.skipping) return stringW();
     auto it = extender_.Properties().find(keystringW(name));
     return it == extender_.Properties().end() ? stringW() : it->second;
-}
-
-IPaylantraSessionExtender2* CreateSessionExtender(IPaylantraTerminal* terminal, IPaylantraTerminalExtender2* terminalExtender) {
-    co<IUnknown> ours(terminalExtender, IID_ITallymarkTerminalExtender);
-    TerminalExtender* extender = ours ? static_cast<TerminalExtender*>(terminalExtender) : nullptr;
-    return new SessionExtender(terminal, extender);
 }
 
 }  // namespace Plugin

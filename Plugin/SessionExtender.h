@@ -7,18 +7,40 @@
 #include "Plugin/BillCounters.h"
 #include "Plugin/TextParams.h"
 #include "xdk/Source/Paylantra/PLClient.h"
+#include <exception>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace Plugin {
 
-class TerminalExtender;
+// What the session extender asks of the terminal side it was attached with.
+class SessionServices {
+public:
+    // A session started: the "Session" counter is reset, its record returned, the counters refreshed.
+    virtual ResetInfo StartSessionPeriod() = 0;
+    // A session ended: the report and alert of its period, then the counters refreshed.
+    virtual void EndSessionPeriod(const ResetInfo& period) = 0;
+    // A session was made: the stacker's state once more while the stacker is out.
+    virtual void RepublishStackerState() = 0;
+    // The moment the open collection was carried out; empty at all other times.
+    virtual RealTime CollectionTime() const = 0;
+    // A print text failed: the failure is the collection's error.
+    virtual void ReportPrintTextFailure(const std::exception_ptr& failure) = 0;
+    // The published counter values and reset records, the open collection's frozen ones over them.
+    virtual CounterValues PublishedValues() const = 0;
+    virtual ResetInfoMap PublishedResets() const = 0;
+
+protected:
+    ~SessionServices() = default;
+};
 
 class SessionExtender : public PaylantraObject2<IPaylantraSessionExtender2> {
 public:
-    // The terminal extender is not counted: it outlives the session extender.
-    SessionExtender(IPaylantraTerminal* terminal, TerminalExtender* extender);
+    // Serves the terminal side it was attached with while that lives; the host may release the
+    // terminal extender first, and then every call fails rather than reach what is gone.
+    SessionExtender(IPaylantraTerminal* terminal, std::weak_ptr<SessionServices> side);
 
     STDMETHODIMP OnClearProperties(IDispatch* session) override;
     STDMETHODIMP OnSessionCreate(IDispatch* session) override;
@@ -43,10 +65,10 @@ private:
     class CurrentScope;
     void CreateEmail(PLXDK::Paylantra::PLSession& session);
     void CreatePrintText(PLXDK::Paylantra::PLSession& session);
-    TerminalExtender& Extender() const;
+    std::shared_ptr<SessionServices> Side() const;
 
     PLXDK::Paylantra::PLClient terminal_;
-    TerminalExtender* extender_;
+    std::weak_ptr<SessionServices> side_;
     co<IPaylantraSession> current_;
     std::map<keystringW, std::wstring> properties_;
     ResetInfo sessionReset_;

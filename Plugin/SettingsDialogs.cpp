@@ -18,9 +18,6 @@
 namespace Plugin {
 namespace {
 
-constexpr unsigned kDefaultOptionBits = 307, kDefaultChoiceBits = 6, kDefaultReceiptCopies = 2;
-constexpr unsigned kChoiceMask = 15;
-
 // The settings dialogs' common part: the context help of their controls.
 class SettingsDialog : public DDialog {
 public:
@@ -60,18 +57,11 @@ private:
 
 // ---- collection parameters -----------------------------------------------------------------------
 
-struct CollectParams {
-    unsigned options, choices, copies;
-};
-
 class CollectParamsDialog : public SettingsDialog {
 public:
-    CollectParamsDialog(HWND owner, CollectParams values)
-        : SettingsDialog(L"DlgCollectParams", owner, kCollectParamsHelp),
-          values_(values) {
-        values_.choices &= kChoiceMask;
-    }
-    const CollectParams& Values() const { return values_; }
+    CollectParamsDialog(HWND owner, const CollectionSettings& values)
+        : SettingsDialog(L"DlgCollectParams", owner, kCollectParamsHelp), values_(values) {}
+    const CollectionSettings& Values() const { return values_; }
 
 protected:
     bool InitDialog() override {
@@ -84,12 +74,12 @@ protected:
         if (OptionBoxes().count(id)) {
             OptionCoupling(id);
         } else if (auto choice = ChoiceBoxes().find(id); choice != ChoiceBoxes().end()) {
-            SetBit(values_.choices, choice->second, Checked(id));
+            values_.collectorChooses.*choice->second = Checked(id);
         } else if (id == IDC_RESTORE_DEFAULTS) {
-            values_ = {kDefaultOptionBits, kDefaultChoiceBits, kDefaultReceiptCopies};
+            values_ = CollectionSettings();
             Fill();
         } else if (id == IDC_COLLECT_ALL_CHOICE || id == IDC_COLLECT_NO_CHOICE) {
-            values_.choices = id == IDC_COLLECT_ALL_CHOICE ? kChoiceMask : 0;
+            for (const auto& [box, field] : ChoiceBoxes()) values_.collectorChooses.*field = id == IDC_COLLECT_ALL_CHOICE;
             Fill();
         } else {
             return SettingsDialog::Command(id, code, control);
@@ -98,45 +88,52 @@ protected:
     }
 
     void Ok() override {
-        if (!ReadNumber(IDC_COLLECT_RECEIPT_COPIES, values_.copies)) return;
+        if (!ReadNumber(IDC_COLLECT_RECEIPT_COPIES, values_.receiptCopies)) return;
         EndDialog(IDOK);
     }
 
 private:
-    static const std::map<int, unsigned>& OptionBoxes() {
-        static const std::map<int, unsigned> boxes{
-            {IDC_COLLECT_ENABLED, 256}, {IDC_COLLECT_AUTONAVIGATE, 32}, {IDC_COLLECT_RESET, 1},
-            {IDC_COLLECT_RECEIPT, 2},   {IDC_COLLECT_XREPORT, 4},       {IDC_COLLECT_ZREPORT, 8},
-            {IDC_COLLECT_ON_STACKER, 64}, {IDC_COLLECT_CANCEL_ENABLED, 16}};
+    using Choices = CollectionSettings::CollectorChoices;
+    static const std::map<int, bool CollectionSettings::*>& OptionBoxes() {
+        static const std::map<int, bool CollectionSettings::*> boxes{
+            {IDC_COLLECT_ENABLED, &CollectionSettings::enabled},
+            {IDC_COLLECT_AUTONAVIGATE, &CollectionSettings::autoNavigate},
+            {IDC_COLLECT_RESET, &CollectionSettings::resetCounter},
+            {IDC_COLLECT_RECEIPT, &CollectionSettings::printReceipt},
+            {IDC_COLLECT_XREPORT, &CollectionSettings::xReport},
+            {IDC_COLLECT_ZREPORT, &CollectionSettings::zReport},
+            {IDC_COLLECT_ON_STACKER, &CollectionSettings::completeOnStacker},
+            {IDC_COLLECT_CANCEL_ENABLED, &CollectionSettings::cancelAllowed}};
         return boxes;
     }
-    static const std::map<int, unsigned>& ChoiceBoxes() {
-        static const std::map<int, unsigned> boxes{{IDC_COLLECT_RESET_CHOICE, 1}, {IDC_COLLECT_RECEIPT_CHOICE, 2},
-                                                   {IDC_COLLECT_XREPORT_CHOICE, 4}, {IDC_COLLECT_ZREPORT_CHOICE, 8}};
+    static const std::map<int, bool Choices::*>& ChoiceBoxes() {
+        static const std::map<int, bool Choices::*> boxes{{IDC_COLLECT_RESET_CHOICE, &Choices::reset},
+                                                          {IDC_COLLECT_RECEIPT_CHOICE, &Choices::receipt},
+                                                          {IDC_COLLECT_XREPORT_CHOICE, &Choices::xReport},
+                                                          {IDC_COLLECT_ZREPORT_CHOICE, &Choices::zReport}};
         return boxes;
     }
-    static void SetBit(unsigned& bits, unsigned bit, bool on) { bits = on ? bits | bit : bits & ~bit; }
 
     // The boxes that depend on each other: no receipt without the counter reset, and at most one of
     // the two reports.
     void OptionCoupling(WORD id) {
-        if (id == IDC_COLLECT_RESET && !Checked(id)) values_.options &= ~2u;
-        if (id == IDC_COLLECT_RECEIPT && Checked(id)) values_.options |= 1u;
-        if (id == IDC_COLLECT_XREPORT) SetBit(values_.options, 8, false);
-        if (id == IDC_COLLECT_ZREPORT) SetBit(values_.options, 4, false);
-        SetBit(values_.options, OptionBoxes().at(id), Checked(id));
-        ShowBits();
+        if (id == IDC_COLLECT_RESET && !Checked(id)) values_.printReceipt = false;
+        if (id == IDC_COLLECT_RECEIPT && Checked(id)) values_.resetCounter = true;
+        if (id == IDC_COLLECT_XREPORT) values_.zReport = false;
+        if (id == IDC_COLLECT_ZREPORT) values_.xReport = false;
+        values_.*OptionBoxes().at(id) = Checked(id);
+        ShowBoxes();
         if (id == IDC_COLLECT_ENABLED) ApplyEnabling();
     }
 
-    void ShowBits() {
-        for (const auto& [id, bit] : OptionBoxes()) Check(id, values_.options & bit);
-        for (const auto& [id, bit] : ChoiceBoxes()) Check(id, values_.choices & bit);
+    void ShowBoxes() {
+        for (const auto& [id, field] : OptionBoxes()) Check(id, values_.*field);
+        for (const auto& [id, field] : ChoiceBoxes()) Check(id, values_.collectorChooses.*field);
     }
 
     void Fill() {
-        ShowBits();
-        ShowNumber(IDC_COLLECT_RECEIPT_COPIES, values_.copies);
+        ShowBoxes();
+        ShowNumber(IDC_COLLECT_RECEIPT_COPIES, values_.receiptCopies);
         SetSpinRange(IDC_COLLECT_RECEIPT_SPIN, 10);
         ApplyEnabling();
     }
@@ -151,34 +148,16 @@ private:
             Enable(id, on);
     }
 
-    CollectParams values_;
+    CollectionSettings values_;
 };
 
 // ---- alert events --------------------------------------------------------------------------------
 
-struct AlertBox {
-    const wchar_t* event;
-    int id;
-    bool byDefault;
-};
-
-// The dialog's boxes, in the order of the page's event names, from which they take their names.
-constexpr struct {
-    int id;
-    bool byDefault;
-} kAlertBoxIds[] = {
-    {IDC_ALERT_STARTUP, false}, {IDC_ALERT_EXIT, false},     {IDC_ALERT_NEXTDAY, true},    {IDC_ALERT_PAYMENT, false},
-    {IDC_ALERT_SESSIONFINISH, false}, {IDC_ALERT_OVERFLOW, true}, {IDC_ALERT_NOSTACKER, false}, {IDC_ALERT_STACKER, false},
-    {IDC_ALERT_COLLECT, true}, {IDC_ALERT_ZREPORT, true},
-};
-static_assert(std::size(kAlertBoxIds) == std::size(kAlertEventNames), "a box for every alert event");
-
-const std::vector<AlertBox> kAlertBoxes = [] {
-    std::vector<AlertBox> boxes;
-    for (size_t i = 0; i < std::size(kAlertEventNames); ++i)
-        boxes.push_back({kAlertEventNames[i], kAlertBoxIds[i].id, kAlertBoxIds[i].byDefault});
-    return boxes;
-}();
+// The dialog's boxes, in the order of the model's alert events, whose names and defaults they take.
+constexpr int kAlertBoxIds[] = {IDC_ALERT_STARTUP,   IDC_ALERT_EXIT,      IDC_ALERT_NEXTDAY, IDC_ALERT_PAYMENT,
+                                IDC_ALERT_SESSIONFINISH, IDC_ALERT_OVERFLOW, IDC_ALERT_NOSTACKER, IDC_ALERT_STACKER,
+                                IDC_ALERT_COLLECT,   IDC_ALERT_ZREPORT};
+static_assert(std::size(kAlertBoxIds) == std::size(kAlertEvents), "a box for every alert event");
 
 class AlertSetupDialog : public SettingsDialog {
 public:
@@ -196,14 +175,14 @@ protected:
     bool Command(WORD id, WORD code, HWND control) override {
         if (code != BN_CLICKED || (id != IDC_RESTORE_DEFAULTS && id != IDC_ALERT_ALL_ON && id != IDC_ALERT_ALL_OFF))
             return SettingsDialog::Command(id, code, control);
-        for (const AlertBox& box : kAlertBoxes)
-            Put(box.event, id == IDC_ALERT_ALL_ON || (id == IDC_RESTORE_DEFAULTS && box.byDefault));
+        for (const AlertEvent& event : kAlertEvents)
+            Put(event.name, id == IDC_ALERT_ALL_ON || (id == IDC_RESTORE_DEFAULTS && event.installed));
         Fill();
         return true;
     }
 
     void Ok() override {
-        for (const AlertBox& box : kAlertBoxes) Put(box.event, Checked(box.id));
+        for (size_t i = 0; i < std::size(kAlertEvents); ++i) Put(kAlertEvents[i].name, Checked(kAlertBoxIds[i]));
         EndDialog(IDOK);
     }
 
@@ -213,7 +192,7 @@ private:
         else events_.erase(event);
     }
     void Fill() {
-        for (const AlertBox& box : kAlertBoxes) Check(box.id, events_.count(box.event) != 0);
+        for (size_t i = 0; i < std::size(kAlertEvents); ++i) Check(kAlertBoxIds[i], events_.count(kAlertEvents[i].name) != 0);
     }
 
     AlertEventSet events_;
@@ -221,23 +200,19 @@ private:
 
 // ---- stacker limit -------------------------------------------------------------------------------
 
-struct StackerLimits {
-    unsigned bits, count, sum;
-};
-
 class StackerLimitDialog : public SettingsDialog {
 public:
-    StackerLimitDialog(HWND owner, StackerLimits values)
+    StackerLimitDialog(HWND owner, const StackerLimit& values)
         : SettingsDialog(L"DlgStackerLimit", owner, kStackerLimitHelp),
           values_(values) {}
-    const StackerLimits& Values() const { return values_; }
+    const StackerLimit& Values() const { return values_; }
 
 protected:
     bool InitDialog() override {
         SetText(IDC_LIMIT_SUM, SubstituteCurrency(Text(IDC_LIMIT_SUM)));
-        for (const auto& [id, bit] : Boxes()) Check(id, values_.bits & bit);
-        ShowNumber(IDC_LIMIT_COUNT_VALUE, values_.count);
-        ShowNumber(IDC_LIMIT_SUM_VALUE, values_.sum);
+        for (const auto& [id, field] : Boxes()) Check(id, values_.*field);
+        ShowNumber(IDC_LIMIT_COUNT_VALUE, values_.countLimit);
+        ShowNumber(IDC_LIMIT_SUM_VALUE, values_.sumLimit);
         SetSpinRange(IDC_LIMIT_COUNT_SPIN, INT_MAX);
         SetSpinRange(IDC_LIMIT_SUM_SPIN, INT_MAX);
         ApplyEnabling();
@@ -254,27 +229,21 @@ protected:
 
     // Read into a copy, so that a refused OK followed by cancel leaves the page's values as they were.
     void Ok() override {
-        StackerLimits read = values_;
-        read.bits = 0;
-        for (const auto& [id, bit] : Boxes())
-            if (Checked(id)) read.bits |= bit;
-        if (Checked(IDC_LIMIT_COUNT) && !ReadNumber(IDC_LIMIT_COUNT_VALUE, read.count)) return;
-        if (Checked(IDC_LIMIT_SUM) && !ReadNumber(IDC_LIMIT_SUM_VALUE, read.sum)) return;
-        read.bits |= values_.bits & ~AllBoxBits();
+        StackerLimit read = values_;
+        for (const auto& [id, field] : Boxes()) read.*field = Checked(id);
+        if (read.countLimited && !ReadNumber(IDC_LIMIT_COUNT_VALUE, read.countLimit)) return;
+        if (read.sumLimited && !ReadNumber(IDC_LIMIT_SUM_VALUE, read.sumLimit)) return;
         values_ = read;
         EndDialog(IDOK);
     }
 
 private:
-    static const std::map<int, unsigned>& Boxes() {
-        static const std::map<int, unsigned> boxes{
-            {IDC_LIMIT_COUNT, 1}, {IDC_LIMIT_SUM, 2}, {IDC_LIMIT_EMAIL, 16}, {IDC_LIMIT_FAILURE, 32}, {IDC_LIMIT_BLOCK, 64}};
+    static const std::map<int, bool StackerLimit::*>& Boxes() {
+        static const std::map<int, bool StackerLimit::*> boxes{
+            {IDC_LIMIT_COUNT, &StackerLimit::countLimited}, {IDC_LIMIT_SUM, &StackerLimit::sumLimited},
+            {IDC_LIMIT_EMAIL, &StackerLimit::notice},       {IDC_LIMIT_FAILURE, &StackerLimit::failure},
+            {IDC_LIMIT_BLOCK, &StackerLimit::blocking}};
         return boxes;
-    }
-    static unsigned AllBoxBits() {
-        unsigned all = 0;
-        for (const auto& [id, bit] : Boxes()) all |= bit;
-        return all;
     }
 
     void ApplyEnabling() {
@@ -285,17 +254,15 @@ private:
         Enable(IDC_LIMIT_SUM_SPIN, sum);
     }
 
-    StackerLimits values_;
+    StackerLimit values_;
 };
 
 }  // namespace
 
-bool RunCollectParams(HWND owner, unsigned& optionBits, unsigned& choiceBits, unsigned& receiptCopies) {
-    CollectParamsDialog dialog(owner, {optionBits, choiceBits, receiptCopies});
+bool RunCollectParams(HWND owner, CollectionSettings& settings) {
+    CollectParamsDialog dialog(owner, settings);
     if (dialog.Execute() != IDOK) return false;
-    optionBits = dialog.Values().options;
-    choiceBits = dialog.Values().choices;
-    receiptCopies = dialog.Values().copies;
+    settings = dialog.Values();
     return true;
 }
 
@@ -306,12 +273,10 @@ bool RunAlertSetup(HWND owner, AlertEventSet& events) {
     return true;
 }
 
-bool RunStackerLimit(HWND owner, unsigned& limitBits, unsigned& countLimit, unsigned& sumLimit) {
-    StackerLimitDialog dialog(owner, {limitBits, countLimit, sumLimit});
+bool RunStackerLimit(HWND owner, StackerLimit& limit) {
+    StackerLimitDialog dialog(owner, limit);
     if (dialog.Execute() != IDOK) return false;
-    limitBits = dialog.Values().bits;
-    countLimit = dialog.Values().count;
-    sumLimit = dialog.Values().sum;
+    limit = dialog.Values();
     return true;
 }
 

@@ -2,7 +2,7 @@
 // DRIVER: template (the template processor), decode (template file decoding), scenario (scenario
 // lines; with --plugin they also run against a started terminal). SECONDS is per driver.
 #include "fuzz/Fuzz.h"
-#include "tests/ScratchRegistry.h"
+#include "Harness/ScratchRegistry.h"
 #include <windows.h>
 #include <cstdio>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 // processor makes the same text and the same error records; output and time stay bounded.
 #include "fuzz/Fuzz.h"
 #include "MacroProc/MacroProc.h"
-#include "Framework/Registry.h"
+#include "PLLib/PLLib.h"
 #include <typeinfo>
 
 namespace Fuzz {
@@ -49,13 +49,16 @@ struct Outcome {
     double seconds = 0;
 };
 
-Outcome Process(const std::wstring& input, HKEY settings) {
+// `rethrow` sends every template error on to the caller, as the template job's switch does.
+Outcome Process(const std::wstring& input, bool rethrow) {
     Outcome outcome;
-    MacroProc::Processor processor(L"fuzz", settings);
+    MacroProc::Processor processor(L"fuzz", [&](const stringW& source, const MacroProc::Error& error) {
+        outcome.errors.push_back(TemplateErrorRecord(source, error.ReasonW()));
+        return !rethrow;
+    });
     for (auto [name, value] : {std::pair{L"x", L"1"}, {L"zero", L"0"}, {L"c1", L"a"}, {L"c2", L"b"}, {L"c3", L"c"},
                                {L"long", L"abcdefghijklmnop"}})
         processor.Define(name, value);
-    processor.errorObserver = [&](const std::string& record) { outcome.errors.push_back(record); };
     const auto start = std::chrono::steady_clock::now();
     try {
         outcome.text = processor.Process(input);
@@ -73,9 +76,9 @@ Outcome Process(const std::wstring& input, HKEY settings) {
     return outcome;
 }
 
-void Check(Run& run, const std::wstring& input, HKEY settings, bool rethrow) {
+void Check(Run& run, const std::wstring& input, bool rethrow) {
     run.Trying(input);
-    const Outcome first = Process(input, settings);
+    const Outcome first = Process(input, rethrow);
     const char* mode = rethrow ? " (errors rethrown)" : "";
     if (!first.leaked.empty() && !(rethrow && first.templateError))
         run.Fault(first.leaked + " left Process" + mode, input);
@@ -84,7 +87,7 @@ void Check(Run& run, const std::wstring& input, HKEY settings, bool rethrow) {
     if (first.text.size() > MacroProc::kMaxText) run.Fault("output beyond the text bound" + std::string(mode), input);
     // Generous: the bounds allow a million loop passes, which take a while on a busy machine.
     if (first.seconds > 20) run.Fault("took " + std::to_string(first.seconds) + " s" + mode, input);
-    const Outcome second = Process(input, settings);
+    const Outcome second = Process(input, rethrow);
     if (second.text != first.text || second.errors != first.errors || second.leaked != first.leaked)
         run.Fault("a second processor gave another result" + std::string(mode), input);
 }
@@ -92,8 +95,6 @@ void Check(Run& run, const std::wstring& input, HKEY settings, bool rethrow) {
 }  // namespace
 
 bool FuzzTemplates(Run& run) {
-    RegKey rethrow(HKEY_CURRENT_USER, L"Software\\TallyFuzz\\Rethrow", true, kRegWriteAccess);
-    rethrow[L"Rethrow Errors"] = DWORD(1);
     std::vector<std::wstring> corpus;
     while (run.More()) {
         std::wstring input = corpus.empty() || Below(run.random, 3) == 0
@@ -102,7 +103,7 @@ bool FuzzTemplates(Run& run) {
         if (corpus.size() < 256) corpus.push_back(input);
         else corpus[Below(run.random, corpus.size())] = input;
         const bool rethrown = Below(run.random, 4) == 0;
-        Check(run, input, rethrown ? rethrow.Handle() : nullptr, rethrown);
+        Check(run, input, rethrown);
     }
     return run.Summary();
 }

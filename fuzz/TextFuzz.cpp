@@ -84,7 +84,7 @@ bool FuzzDecoding(Run& run) {
                 out.write(bytes.data(), std::streamsize(bytes.size()));
             }
             try {
-                if (LoadFile(Narrow(file)) != decoded) run.Fault("LoadFile differs from DecodeText", input);
+                if (LoadFile(file) != decoded) run.Fault("LoadFile differs from DecodeText", input);
             } catch (const std::exception& e) {
                 run.Fault(std::string("LoadFile raised ") + e.what(), input);
             }

@@ -88,7 +88,7 @@ TEST_F(CollectionTest, CollectionWithStackerOut) {
     EXPECT_EQ(Calls(L"Cash.Finish"), 1);
     EXPECT_EQ(Calls(L"Session.Finish"), finished + 1);
     EXPECT_EQ(terminal_->PublishedValues().at(L"Tallymark.BillCounter.Collect.All.All.Count"), 0u);
-    EXPECT_FALSE(terminal_->CollectionState().IsOpen());
+    EXPECT_FALSE(terminal_->Collect().IsOpen());
 
     // The next collection follows on from the record.
     Event(L"Init");
@@ -169,7 +169,7 @@ TEST_F(CollectionTest, FailedOpenLeavesNothingOpen) {
     host_->FailMethod(L"Session.SetProperty", E_FAIL);
     EXPECT_TRUE(FAILED(Event(L"Init")));
     host_->ClearFailure(L"Session.SetProperty");
-    EXPECT_FALSE(terminal_->CollectionState().IsOpen());
+    EXPECT_FALSE(terminal_->Collect().IsOpen());
     Pay({{100, L"RUB"}});
     EXPECT_EQ(terminal_->PublishedValues().at(L"Tallymark.BillCounter.Collect.All.All.Count"), 2u);
     Event(L"Init");
@@ -182,7 +182,7 @@ TEST_F(CollectionTest, CancelWithStackerOutFinishesWhenBack) {
     Event(L"Init");
     Event(L"Cancel");
     EXPECT_EQ(CountRecords("COLLECT.CANCEL"), 0u);
-    EXPECT_TRUE(terminal_->CollectionState().IsOpen());
+    EXPECT_TRUE(terminal_->Collect().IsOpen());
     host_->NotifyStackerInstalled();
     EXPECT_EQ(CountRecords("COLLECT.CANCEL"), 1u);
     EXPECT_EQ(CountRecords("COLLECT.CLOSED"), 0u);
@@ -272,7 +272,7 @@ TEST_F(CollectionTest, FailedCashFinishStillLeavesScreen) {
     EXPECT_TRUE(FAILED(Event(L"Close")));
     EXPECT_TRUE(WentToStart());
     EXPECT_EQ(Calls(L"Session.Finish"), finished + 1);
-    EXPECT_FALSE(terminal_->CollectionState().IsOpen());
+    EXPECT_FALSE(terminal_->Collect().IsOpen());
 }
 
 }  // namespace

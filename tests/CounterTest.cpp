@@ -139,18 +139,19 @@ TEST_F(CounterTest, ResetNumbersEachResetAndLogsThePreviousOne) {
 
 TEST_F(CounterTest, SnapshotOverridesPublishedValuesAndResets) {
     counters_.CountBill(100, L"RUB");
-    counters_.SnapshotValues()[L"Tallymark.BillCounter.Collect.All.All.Count"] = 7;
-    counters_.SnapshotResets()[L"Collect"] = ResetInfo{41, clock_.Now(), RealTime::Never};
+    CounterSnapshot snapshot;
+    snapshot.values[L"Tallymark.BillCounter.Collect.All.All.Count"] = 7;
+    snapshot.resets[L"Collect"] = ResetInfo{41, clock_.Now(), RealTime::Never};
     counters_.CountBill(100, L"RUB");
-    EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Collect.All.All.Count"), 7u);
-    EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Collect.RUB.100.Count"), 2u);
-    EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Stacker.All.All.Count"), 2u);
-    EXPECT_EQ(counters_.Resets().at(L"Collect").number, 41u);
-    counters_.SnapshotValues().clear();
-    counters_.SnapshotResets().clear();
+    CounterValues published = Overlaid(counters_.Published(), snapshot.values);
+    EXPECT_EQ(published.at(L"Tallymark.BillCounter.Collect.All.All.Count"), 7u);
+    EXPECT_EQ(published.at(L"Tallymark.BillCounter.Collect.RUB.100.Count"), 2u);
+    EXPECT_EQ(published.at(L"Tallymark.BillCounter.Stacker.All.All.Count"), 2u);
+    EXPECT_EQ(Overlaid(counters_.Resets(), snapshot.resets).at(L"Collect").number, 41u);
+    snapshot.Clear();
     counters_.Refresh();
-    EXPECT_EQ(counters_.Published().at(L"Tallymark.BillCounter.Collect.All.All.Count"), 2u);
-    EXPECT_EQ(counters_.Resets().at(L"Collect").number, 0u);
+    EXPECT_EQ(Overlaid(counters_.Published(), snapshot.values).at(L"Tallymark.BillCounter.Collect.All.All.Count"), 2u);
+    EXPECT_EQ(Overlaid(counters_.Resets(), snapshot.resets).at(L"Collect").number, 0u);
 }
 
 TEST_F(CounterTest, BillsThatWouldBeWrittenWhereNoReaderFindsThemAreRefused) {

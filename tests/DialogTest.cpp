@@ -57,10 +57,31 @@ protected:
     std::wstring transcript_;
 };
 
+// The collection settings written as the page's bits: 1 reset, 2 receipt, 4 X-report, 8 Z-report,
+// 16 cancelling, 32 screen switch, 64 completion on stacker, 256 collection; choices 1, 2, 4, 8.
 struct Collect {
     unsigned options = 307, choices = 6, copies = 2;
     bool result = false;
-    void Run() { result = Plugin::RunCollectParams(nullptr, options, choices, copies); }
+    void Run() {
+        using Settings = Plugin::CollectionSettings;
+        static const std::pair<unsigned, bool Settings::*> kOptions[] = {
+            {1, &Settings::resetCounter}, {2, &Settings::printReceipt},    {4, &Settings::xReport},
+            {8, &Settings::zReport},      {16, &Settings::cancelAllowed},  {32, &Settings::autoNavigate},
+            {64, &Settings::completeOnStacker}, {256, &Settings::enabled}};
+        using Choices = Settings::CollectorChoices;
+        static const std::pair<unsigned, bool Choices::*> kChoices[] = {
+            {1, &Choices::reset}, {2, &Choices::receipt}, {4, &Choices::xReport}, {8, &Choices::zReport}};
+        Settings settings;
+        for (const auto& [bit, field] : kOptions) settings.*field = (options & bit) != 0;
+        for (const auto& [bit, field] : kChoices) settings.collectorChooses.*field = (choices & bit) != 0;
+        settings.receiptCopies = copies;
+        result = Plugin::RunCollectParams(nullptr, settings);
+        if (!result) return;
+        options = choices = 0;
+        for (const auto& [bit, field] : kOptions) options |= settings.*field ? bit : 0;
+        for (const auto& [bit, field] : kChoices) choices |= settings.collectorChooses.*field ? bit : 0;
+        copies = settings.receiptCopies;
+    }
 };
 
 TEST_F(Dialogs, CollectReportsExcludeEachOtherAndReceiptNeedsTheReset) {
@@ -159,10 +180,28 @@ TEST_F(Dialogs, AlertDefaultsAllOnAllOffAndOtherNamesKept) {
     EXPECT_EQ((Plugin::AlertEventSet{L"Custom", L"NoStacker"}), events);
 }
 
+// The limit written as the page's bits: 1 count limit, 2 sum limit, 16 notice, 32 failure, 64 blocking.
 struct Limit {
     unsigned bits = 0, count = 0, sum = 0;
     bool result = false;
-    void Run() { result = Plugin::RunStackerLimit(nullptr, bits, count, sum); }
+    void Run() {
+        using Plugin::StackerLimit;
+        static const std::pair<unsigned, bool StackerLimit::*> kBits[] = {{1, &StackerLimit::countLimited},
+                                                                         {2, &StackerLimit::sumLimited},
+                                                                         {16, &StackerLimit::notice},
+                                                                         {32, &StackerLimit::failure},
+                                                                         {64, &StackerLimit::blocking}};
+        StackerLimit limit;
+        for (const auto& [bit, field] : kBits) limit.*field = (bits & bit) != 0;
+        limit.countLimit = count;
+        limit.sumLimit = sum;
+        result = Plugin::RunStackerLimit(nullptr, limit);
+        if (!result) return;
+        bits = 0;
+        for (const auto& [bit, field] : kBits) bits |= limit.*field ? bit : 0;
+        count = limit.countLimit;
+        sum = limit.sumLimit;
+    }
 };
 
 TEST_F(Dialogs, LimitCaptionShowsTheCurrencyAndUncheckedLimitsKeepTheirValues) {

@@ -7,6 +7,7 @@
 #include "Plugin/Config.h"
 #include "Plugin/Plugin.h"
 #include "Plugin/TerminalExtender.h"
+#include "Plugin/TerminalSide.h"
 #include "Framework/Paths.h"
 #include "Framework/Registry.h"
 #include "Host/HostObjects.h"
@@ -46,12 +47,14 @@ protected:
         host_.reset();
         OleUninitialize();
     }
-    // Makes the extender and hands it to the host's collection, as attach does.
-    TerminalExtender* Start() {
-        auto* extender = new TerminalExtender(host_->Object());
+    // Makes the terminal side and its extender and hands the extender to the host's collection, as
+    // attach does. The extender owns the side; the side answers what the test asks of its parts.
+    TerminalSide* Start() {
+        auto side = std::make_shared<TerminalSide>(host_->Object());
+        auto* extender = new TerminalExtender(side);
         extender_ = co<IPaylantraTerminalExtender2>::Attach(extender);
         host_->Extenders().Add(extender);
-        return extender;
+        return side.get();
     }
     // A payment as the host runs it: the close event comes before the session lets go of its sinks.
     void Pay(std::initializer_list<std::pair<long, const wchar_t*>> notes) {
@@ -96,7 +99,7 @@ class SessionTest : public ExtenderTest {
 protected:
     SessionTest() {
         terminal_ = Start();
-        session_ = co<IPaylantraSessionExtender2>::Attach(CreateSessionExtender(host_->Object(), extender_.Get()));
+        session_ = co<IPaylantraSessionExtender2>::Attach(new SessionExtender(host_->Object(), terminal_->weak_from_this()));
         host_->Environment().AddExtender(session_.Get());
         RegKey(HKEY_CURRENT_USER, kHostUIKey, true, kRegWriteAccess)[L"PrintTemplateDir"] = Widen(folder_.Path());
     }
@@ -124,7 +127,7 @@ protected:
         for (const auto& [value, text] : email) mail[value] = text;
     }
 
-    TerminalExtender* terminal_ = nullptr;
+    TerminalSide* terminal_ = nullptr;
     co<IPaylantraSessionExtender2> session_;
 };
 

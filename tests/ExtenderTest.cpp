@@ -28,21 +28,21 @@ VARIANT LongArg(long value) {
 }
 
 TEST_F(ExtenderTest, PaymentCountsEveryNoteAndClosesWithTheSessionTotal) {
-    TerminalExtender* extender = Start();
+    TerminalSide* side = Start();
     Host::CashSession& session = host_->BeginCashSession();
-    EXPECT_TRUE(extender->CashSessionOpen());
-    EXPECT_EQ(extender->PaymentRecord().number, 1u);
+    EXPECT_TRUE(side->Cash().IsOpen());
+    EXPECT_EQ(side->Cash().PaymentRecord().number, 1u);
     session.Accept(100, L"RUB");
     session.Accept(100, L"RUB");
     session.Accept(500, L"RUB");
     host_->DeliverEvent(L"Tallymark.OnCashClose");
-    EXPECT_FALSE(extender->CashSessionOpen());
+    EXPECT_FALSE(side->Cash().IsOpen());
     host_->EndCashSession(false);
 
     EXPECT_EQ(Count(L"Collect", L"RUB", L"100"), 2u);
-    EXPECT_EQ(extender->PublishedValues().at(L"Tallymark.BillCounter.Payment.RUB.All.Total"), 700u);
+    EXPECT_EQ(side->PublishedValues().at(L"Tallymark.BillCounter.Payment.RUB.All.Total"), 700u);
     EXPECT_EQ(UserValue(L"PrevCashSessionNumber"), std::optional<DWORD>(1));
-    EXPECT_EQ(extender->PaymentRecord().number, 1u);
+    EXPECT_EQ(side->Cash().PaymentRecord().number, 1u);
     std::vector<std::string> records = Records();
     ASSERT_GE(records.size(), 6u);
     EXPECT_EQ(records[0], "LOG.OPEN\t;лог открыт");
@@ -68,20 +68,20 @@ TEST_F(ExtenderTest, SessionDroppedBeforeTheCloseEventIsCancelled) {
 }
 
 TEST_F(ExtenderTest, CashSessionWithoutActiveSessionFailsAfterLoggingInit) {
-    TerminalExtender* extender = Start();
-    HRESULT hr = extender->OnEvent(nullptr, CoString(L"tallymark.oncashsession"));
+    TerminalSide* side = Start();
+    HRESULT hr = extender_->OnEvent(nullptr, CoString(L"tallymark.oncashsession"));
     EXPECT_TRUE(FAILED(hr));
     EXPECT_EQ(ErrorDescription(), L"Нет активного сеанса купюроприёмника (Paylantra.Cash.ActiveSession)");
     EXPECT_EQ(Records().back(), "CASH.INIT\t;задействован приём купюр");
-    EXPECT_FALSE(extender->CashSessionOpen());
+    EXPECT_FALSE(side->Cash().IsOpen());
 }
 
 TEST_F(ExtenderTest, EventNamesMatchWithoutRegardToCase) {
-    TerminalExtender* extender = Start();
-    EXPECT_EQ(extender->OnEvent(nullptr, CoString(L"TALLYMARK.ZREPORT.READY")), S_OK);
-    EXPECT_EQ(extender->OnEvent(nullptr, CoString(L"tallymark.zreport.done")), S_OK);
-    EXPECT_EQ(extender->OnEvent(nullptr, CoString(L"poll")), S_OK);
-    EXPECT_EQ(extender->OnEvent(nullptr, CoString(L"Unknown.Event")), S_OK);
+    Start();
+    EXPECT_EQ(extender_->OnEvent(nullptr, CoString(L"TALLYMARK.ZREPORT.READY")), S_OK);
+    EXPECT_EQ(extender_->OnEvent(nullptr, CoString(L"tallymark.zreport.done")), S_OK);
+    EXPECT_EQ(extender_->OnEvent(nullptr, CoString(L"poll")), S_OK);
+    EXPECT_EQ(extender_->OnEvent(nullptr, CoString(L"Unknown.Event")), S_OK);
     std::vector<std::string> records = Records();
     ASSERT_EQ(records.size(), 5u);
     EXPECT_EQ(records[1], "ZREPORT.READY\t;готовность к печати Z-отчёта");
@@ -95,37 +95,37 @@ TEST_F(ExtenderTest, EventNamesMatchWithoutRegardToCase) {
 
 TEST_F(ExtenderTest, ReleaseClosesTheLogAndLetsGoOfTheTimer) {
     Start();
-    EXPECT_NE(TerminalExtender::Current(), nullptr);
+    EXPECT_NE(DayChange::Current(), nullptr);
     Stop();
-    EXPECT_EQ(TerminalExtender::Current(), nullptr);
+    EXPECT_EQ(DayChange::Current(), nullptr);
     EXPECT_EQ(Records().back(), "LOG.CLOSE\t;лог закрыт");
 }
 
 TEST_F(ExtenderTest, FailuresAndStackerNotifications) {
-    TerminalExtender* extender = Start();
-    extender->OnTerminalFailure(nullptr, CoString(L"Printer"), 1);
-    extender->OnTerminalFailure(nullptr, CoString(L"printer"), 1);
-    extender->OnTerminalFailure(nullptr, CoString(L"Validator"), 0);
-    EXPECT_EQ(extender->Failures(), (std::vector<keystringW>{L"Printer"}));
-    extender->OnTerminalFailure(nullptr, CoString(L"PRINTER"), 0);
-    EXPECT_TRUE(extender->Failures().empty());
+    TerminalSide* side = Start();
+    extender_->OnTerminalFailure(nullptr, CoString(L"Printer"), 1);
+    extender_->OnTerminalFailure(nullptr, CoString(L"printer"), 1);
+    extender_->OnTerminalFailure(nullptr, CoString(L"Validator"), 0);
+    EXPECT_EQ(side->Collect().Failures(), (std::vector<keystringW>{L"Printer"}));
+    extender_->OnTerminalFailure(nullptr, CoString(L"PRINTER"), 0);
+    EXPECT_TRUE(side->Collect().Failures().empty());
 
     // Without "Collect Enabled" the stacker only logs (and reports on installation).
-    EXPECT_EQ(extender->OnStackerRemoved(&host_->Environment()), S_OK);
-    EXPECT_EQ(extender->OnStackerInstalled(nullptr), S_OK);
-    EXPECT_FALSE(extender->StackerRemoved());
+    EXPECT_EQ(extender_->OnStackerRemoved(&host_->Environment()), S_OK);
+    EXPECT_EQ(extender_->OnStackerInstalled(nullptr), S_OK);
+    EXPECT_FALSE(side->Collect().StackerRemoved());
     EXPECT_TRUE(host_->navigations.empty());
     std::vector<std::string> records = Records();
     EXPECT_EQ(records[records.size() - 3], "STACKER.DISPOSED\t;стекер удалён");
     EXPECT_EQ(records[records.size() - 2], "STACKER.INSTALLED\t;стекер установлен");
-    EXPECT_EQ(extender->Counters().Resets().at(L"Stacker").number, 1u);
+    EXPECT_EQ(side->Counters().Resets().at(L"Stacker").number, 1u);
 
     RegKey(HKEY_LOCAL_MACHINE, kOptionsKey, true, kRegWriteAccess)[L"Collect Enabled"] = DWORD(1);
-    extender->OnStackerRemoved(&host_->Environment());
-    EXPECT_TRUE(extender->StackerRemoved());
+    extender_->OnStackerRemoved(&host_->Environment());
+    EXPECT_TRUE(side->Collect().StackerRemoved());
     EXPECT_EQ(host_->navigations, (std::vector<std::wstring>{L"Paylantra:collect"}));
-    extender->OnStackerInstalled(nullptr);
-    EXPECT_FALSE(extender->StackerRemoved());
+    extender_->OnStackerInstalled(nullptr);
+    EXPECT_FALSE(side->Collect().StackerRemoved());
 }
 
 // Collection options: the user's tree over the machine's.
@@ -136,22 +136,22 @@ TEST_F(ExtenderTest, StackerRemovalRequestsCollectionAndNavigatesOnlyWhenAllowed
     user[L"Collect Enabled"] = DWORD(1);
     machine[L"Collect AutoNavigate"] = DWORD(1);
     user[L"Collect AutoNavigate"] = DWORD(0);
-    TerminalExtender* extender = Start();
-    EXPECT_EQ(extender->OnStackerRemoved(&host_->Environment()), S_OK);
-    EXPECT_TRUE(extender->StackerRemoved());
+    TerminalSide* side = Start();
+    EXPECT_EQ(extender_->OnStackerRemoved(&host_->Environment()), S_OK);
+    EXPECT_TRUE(side->Collect().StackerRemoved());
     EXPECT_TRUE(host_->Environment().HasProperty(L"Tallymark.Collect.Request"));
     EXPECT_TRUE(host_->navigations.empty());
 
     user[L"Collect AutoNavigate"].Delete();
-    EXPECT_EQ(extender->OnStackerRemoved(&host_->Environment()), S_OK);
+    EXPECT_EQ(extender_->OnStackerRemoved(&host_->Environment()), S_OK);
     EXPECT_EQ(host_->navigations, (std::vector<std::wstring>{L"Paylantra:collect"}));
 }
 
 // A bill whose denomination or currency the host cannot give is counted nowhere, and the host
 // hears its own failure back.
 TEST_F(ExtenderTest, BillThatCannotBeReadIsNotCounted) {
-    TerminalExtender* extender = Start();
-    auto* sink = new CashSessionEvents(extender);
+    TerminalSide* side = Start();
+    auto* sink = new CashSessionEvents(side->CashCounter());
     co<IPaylantraBill> bill = co<IPaylantraBill>::Attach(new Host::Bill(host_.get(), 100, L"RUB"));
     const HRESULT hostFailure = HRESULT(0x80041234);
     for (const wchar_t* method : {L"Bill.GetDenomination", L"Bill.GetCurrency"}) {
@@ -182,22 +182,22 @@ TEST_F(ExtenderTest, FailedDayChangeIsLoggedAndRetried) {
     const RealTime yesterday = today - RealTime::kTicksPerDay;
     RegKey(HKEY_CURRENT_USER, kPluginKey, true, kRegWriteAccess)[L"Today"] = Format(yesterday, 0);
     RegKey(HKEY_LOCAL_MACHINE, std::wstring(kBillCountersKey) + L"\\Today\\RUB", true, kRegWriteAccess)[L"100"] = DWORD(3);
-    TerminalExtender* extender = Start();
+    TerminalSide* side = Start();
     auto storedToday = [] { return RegKey(HKEY_CURRENT_USER, kPluginKey, false, kRegReadAccess)[L"Today"].Text(); };
     {
         DeniedKey denied(HKEY_LOCAL_MACHINE, std::wstring(kBillCountersKey) + L"\\Today\\RUB");
-        extender->TryDayTick();
-        extender->TryDayTick();
+        side->Day().TryTick();
+        side->Day().TryTick();
     }
-    EXPECT_EQ(extender->Today(), yesterday);
+    EXPECT_EQ(side->Day().Today(), yesterday);
     EXPECT_EQ(storedToday(), Format(yesterday, 0));
     EXPECT_EQ(Count(L"Today", L"RUB", L"100"), 3u);
     std::vector<std::string> records = Records();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_TRUE(records[1].starts_with("CALLBACK.ERROR\t;не удалось сменить текущую дату: ")) << records[1];
 
-    extender->TryDayTick();
-    EXPECT_EQ(extender->Today(), today);
+    side->Day().TryTick();
+    EXPECT_EQ(side->Day().Today(), today);
     EXPECT_EQ(storedToday(), Format(today, 0));
     EXPECT_EQ(Count(L"Today", L"RUB", L"100"), 0u);
     EXPECT_TRUE(Records().back().starts_with("COUNTER.RESET\t;сброшен счётчик купюр \"Today\"")) << Records().back();
@@ -206,15 +206,15 @@ TEST_F(ExtenderTest, FailedDayChangeIsLoggedAndRetried) {
 TEST_F(ExtenderTest, SinkAnswersCountsAndTracesEachEvent) {
     RegKey debug(HKEY_CURRENT_USER, kDebugKey, true, kRegWriteAccess);
     debug[L"Show CashSession Events"] = DWORD(0);
-    TerminalExtender* extender = Start();
-    auto* quiet = new CashSessionEvents(extender);
+    TerminalSide* side = Start();
+    auto* quiet = new CashSessionEvents(side->CashCounter());
     quiet->OnActive(LongArg(0), LongArg(1));
     quiet->Release();
     EXPECT_TRUE(g_boxes.empty());
     EXPECT_EQ(Records().back(), "CASH.DONE\t;приём купюр завершён, купюр принято не было");
 
     debug[L"Show CashSession Events"] = DWORD(1);  // read afresh at every event
-    auto* sink = new CashSessionEvents(extender);
+    auto* sink = new CashSessionEvents(side->CashCounter());
     co<IPaylantraBill> bill = co<IPaylantraBill>::Attach(new Host::Bill(host_.get(), 100, L"RUB"));
     VARIANT none = LongArg(0), billArg = DispatchArg(bill.Get());
     EXPECT_EQ(sink->OnActive(none, LongArg(1)), S_OK);
@@ -253,11 +253,29 @@ TEST_F(ExtenderTest, AttachHandsTheExtenderToTheHost) {
     EXPECT_EQ(Records()[0], "LOG.OPEN\t;лог открыт");
 }
 
+// A second attach makes a newer pair of extenders; the older session extender still serves its own
+// terminal side, until the host lets go of that side's terminal extender.
+TEST_F(ExtenderTest, EachSessionExtenderServesItsOwnTerminalSide) {
+    co<IPaylantraPlugin> plugin = co<IPaylantraPlugin>::Attach(new ::Plugin::Plugin());
+    ASSERT_EQ(plugin->Attach(host_->Object()), S_OK);
+    ASSERT_EQ(plugin->Attach(host_->Object()), S_OK);
+    std::vector<co<IPaylantraSessionExtender2>> sessions = host_->Environment().Extenders();
+    ASSERT_EQ(sessions.size(), 2u);
+    IDispatch* environment = &host_->Environment();
+    EXPECT_EQ(sessions[0]->OnSessionStart(environment), S_OK);
+    EXPECT_EQ(sessions[1]->OnSessionStart(environment), S_OK);
+
+    host_->Extenders().Items().erase(host_->Extenders().Items().begin());
+    EXPECT_TRUE(FAILED(sessions[0]->OnSessionStart(environment)));
+    EXPECT_EQ(ErrorDescription(), L"SessionExtender: the terminal extender is gone");
+    EXPECT_EQ(sessions[1]->OnSessionStart(environment), S_OK);
+}
+
 TEST_F(ExtenderTest, MissingLogPathLeavesTheExtenderWorking) {
     RegKey(HKEY_LOCAL_MACHINE, kPluginKey, true, kRegWriteAccess)[L"LogPath"].Delete();
-    TerminalExtender* extender = Start();
+    TerminalSide* side = Start();
     Pay({{100, L"RUB"}});
-    EXPECT_EQ(extender->PublishedValues().at(L"Tallymark.BillCounter.Payment.All.All.Count"), 1u);
+    EXPECT_EQ(side->PublishedValues().at(L"Tallymark.BillCounter.Payment.All.All.Count"), 1u);
     EXPECT_EQ(UserValue(L"PrevCashSessionNumber"), std::optional<DWORD>(1));
 }
 

@@ -6,11 +6,13 @@
 #include "Framework/Text.h"
 #include "Host/PluginHost.h"
 #include "Plugin/Config.h"
+#include "Plugin/Settings.h"
 #include "tests/HeldClock.h"
 #include "tests/RegistryFixture.h"
 #include "tests/TestFiles.h"
 #include "PluginVersion.h"
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -58,6 +60,23 @@ protected:
     HeldClock clock_{LocalTime(2026, 12, 8, 10, 30, 0)};
     Host::PluginModule module_;
 };
+
+// The installation and the control page stand on one settings model: what the first seeds, the
+// second reads back as exactly its own defaults.
+TEST_F(Installation, SeededSettingsReadBackAsTheModelsDefaults) {
+    ASSERT_EQ(1, module_.InstallInit());
+    const CollectionSettings defaults;
+    CollectionSettings read;
+    read.Read(PluginOptions());
+    EXPECT_EQ(read.Seed(), defaults.Seed());
+    EXPECT_EQ(std::tuple(read.xReport, read.zReport, read.completeOnStacker),
+              std::tuple(defaults.xReport, defaults.zReport, defaults.completeOnStacker));
+    EXPECT_EQ(ReadAlertEvents(), InstalledAlertEvents());
+    const StackerLimit limit = StackerLimit::Read(true), installed = StackerLimit::Installed();
+    EXPECT_EQ(std::tuple(limit.countLimited, limit.countLimit, limit.sumLimited, limit.notice, limit.failure, limit.blocking),
+              std::tuple(installed.countLimited, installed.countLimit, installed.sumLimited, installed.notice,
+                         installed.failure, installed.blocking));
+}
 
 TEST_F(Installation, FirstRunRegistersBothClassesAndSeedsTheDefaults) {
     ASSERT_EQ(1, module_.InstallInit());

@@ -1,7 +1,7 @@
 #include "MTSys/MTSys.h"
 #include "MTSys/PoolWaitCallback.h"
 #include "Framework/Com.h"
-#include "tests/ProcessStats.h"
+#include "Harness/ProcessStats.h"
 #include "tests/RegistryFixture.h"
 #include <gtest/gtest.h>
 #include <atomic>
@@ -87,7 +87,7 @@ TEST(MTSysHandle, FailedCallRaisesWindowsErrorWithSourcePosition) {
         FAIL() << "Resume of a thread that was never started succeeded";
     } catch (const WindowsError& e) {
         EXPECT_EQ(e.Code(), DWORD(ERROR_INVALID_HANDLE));
-        EXPECT_NE(e.Reason().find("\"Shared/MTSys/MTSys\":"), std::string::npos) << e.Reason();
+        EXPECT_NE(e.Reason().find("\"MTSys/MTSys\":"), std::string::npos) << e.Reason();
     }
 }
 

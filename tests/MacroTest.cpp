@@ -2,6 +2,7 @@
 #include "Framework/Registry.h"
 #include "PLLib/PLLib.h"
 #include "Plugin/Config.h"
+#include "Plugin/JobErrors.h"
 #include "tests/RegistryFixture.h"
 #include "tests/TestFiles.h"
 #include <cstdint>
@@ -16,23 +17,26 @@ struct Outcome {
     std::vector<std::wstring> errors;  // reasons, in report order
 };
 
-const std::string kRecordIntro = Narrow(L"Ошибка шаблона текста, источник \"test\": ");
+const std::string kRecordIntro = Narrow1251(L"Ошибка шаблона текста, источник \"test\": ");
 
 using Defs = std::vector<std::pair<std::wstring, std::wstring>>;
 
-void Observe(Processor& p, std::vector<std::wstring>& errors) {
-    p.errorObserver = [&errors](const std::string& record) {
-        ASSERT_EQ(record.compare(0, kRecordIntro.size(), kRecordIntro), 0) << record;
-        ASSERT_EQ(record.back(), '.');
-        errors.push_back(Widen(record.substr(kRecordIntro.size(), record.size() - kRecordIntro.size() - 1)));
+// A sink that keeps the reason of each error as its template error log record gives it, then hands
+// the error to `then` (none: the error is handled).
+MacroProc::ErrorSink Observe(std::vector<std::wstring>& errors, MacroProc::ErrorSink then = nullptr) {
+    return [&errors, then](const stringW& source, const MacroProc::Error& error) {
+        const std::string record = TemplateErrorRecord(source, error.ReasonW());
+        EXPECT_EQ(record.compare(0, kRecordIntro.size(), kRecordIntro), 0) << record;
+        EXPECT_EQ(record.back(), '.');
+        errors.push_back(Widen1251(record.substr(kRecordIntro.size(), record.size() - kRecordIntro.size() - 1)));
+        return then ? then(source, error) : true;
     };
 }
 
 Outcome Render(const std::wstring& text, const Defs& defs = {}, bool drop = false) {
-    Processor p(L"test", nullptr);
-    p.dropUndefinedEscapes = drop;
     Outcome o;
-    Observe(p, o.errors);
+    Processor p(L"test", Observe(o.errors));
+    p.dropUndefinedEscapes = drop;
     for (const auto& [name, value] : defs) p.Define(name, value);
     o.text = p.Process(text);
     return o;
@@ -278,10 +282,9 @@ class MacroSettings : public RegistryTest {
 protected:
     RegKey Key() { return RegKey(HKEY_CURRENT_USER, Plugin::kDebugMacroKey, true, kRegWriteAccess); }
     Outcome Run(const std::wstring& text) {
-        RegKey key(HKEY_CURRENT_USER, Plugin::kDebugMacroKey, false, kRegReadAccess);
-        Processor p(L"test", key.Handle());
+        Plugin::TemplateErrors settings;
         Outcome o;
-        Observe(p, o.errors);
+        Processor p(L"test", Observe(o.errors, settings.Sink()));
         o.text = p.Process(text);
         return o;
     }
@@ -291,8 +294,8 @@ TEST_F(MacroSettings, DebugLogRecordsEachErrorWithTheSourceName) {
     TempFolder folder;
     Key()[L"DebugLog"] = Widen(folder.Path()) + L"\\macro*.log";
     {
-        RegKey key(HKEY_CURRENT_USER, Plugin::kDebugMacroKey, false, kRegReadAccess);
-        Processor p(L"receipt", key.Handle());
+        Plugin::TemplateErrors settings;
+        Processor p(L"receipt", settings.Sink());
         EXPECT_EQ(p.Process(L"a%(x)b%()c"), L"abc");
     }
     std::string path = DatedLogPath(folder.Path() + "\\macro*.log", RealTime::Now());
@@ -311,7 +314,6 @@ TEST_F(MacroSettings, RethrowSendsErrorsToTheCallerExceptNameFaults) {
     EXPECT_EQ(o.errors.size(), 2u);
 
     std::vector<std::wstring> errors;
-    RegKey key(HKEY_CURRENT_USER, Plugin::kDebugMacroKey, false, kRegReadAccess);
     struct { const wchar_t* text; size_t reports; } cases[] = {
         {L"a%)b", 2},              // top context, then Process
         {L"%{:x%)%}", 4},          // body, sub-context, top, Process
@@ -319,9 +321,9 @@ TEST_F(MacroSettings, RethrowSendsErrorsToTheCallerExceptNameFaults) {
         {L"%{if(1):never ends", 3},
     };
     for (const auto& c : cases) {
-        Processor p(L"test", key.Handle());
+        Plugin::TemplateErrors settings;
+        Processor p(L"test", Observe(errors, settings.Sink()));
         errors.clear();
-        Observe(p, errors);
         EXPECT_THROW(p.Process(c.text), MacroProc::Error) << Narrow(c.text);
         EXPECT_EQ(errors.size(), c.reports) << Narrow(c.text);
         EXPECT_TRUE(p.contexts.empty());
@@ -365,9 +367,8 @@ public:
 }  // namespace
 
 TEST(MacroHandlers, PrefixesReachTheirHandlers) {
-    Processor p(L"test", nullptr);
     std::vector<std::wstring> errors;
-    Observe(p, errors);
+    Processor p(L"test", Observe(errors));
     auto h = std::make_shared<EchoHandler>();
     p.AddHandler(L"h:", h);
     p.AddHandler(L"g:", h);

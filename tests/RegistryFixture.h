@@ -1,7 +1,7 @@
 // Each test gets an empty HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER of its own.
 #pragma once
 #include "Framework/Registry.h"
-#include "tests/ScratchRegistry.h"
+#include "Harness/ScratchRegistry.h"
 #include <gtest/gtest.h>
 #include <sddl.h>
 

@@ -111,9 +111,9 @@ TEST_F(ReportsTest, LimitsActOnBillsAndResetsOfTheTerminal) {
     EXPECT_FALSE(Failure(L"Tallymark.Collect.Request"));
     Pay({{100, L"RUB"}});
     EXPECT_TRUE(Failure(L"Tallymark.Collect.Request")) << "the second note reaches the maximum";
-    terminal_->ResetCounter(L"Stacker");
+    terminal_->Counters().Reset(L"Stacker");
     EXPECT_TRUE(Failure(L"Tallymark.Collect.Request")) << "another counter's reset leaves it";
-    terminal_->ResetCounter(L"Collect");
+    terminal_->Counters().Reset(L"Collect");
     EXPECT_FALSE(Failure(L"Tallymark.Collect.Request"));
 }
 
@@ -176,8 +176,8 @@ TEST_F(ReportsTest, ReportsOfOneNumberNeverOverwriteEachOther) {
     ReportOption(L"Stacker Report Template", L"stacker");
     ReportPath(L"Stacker", Widen(folder));
     TextParams params{{L"Report.Number", L"7"}};
-    terminal_->WriteReport(ReportSteps::Stacker, 7, params);
-    terminal_->WriteReport(ReportSteps::Stacker, 7, {{L"Report.Number", L"7bis"}});
+    terminal_->Periods().WriteReport(ReportSteps::Stacker, 7, params);
+    terminal_->Periods().WriteReport(ReportSteps::Stacker, 7, {{L"Report.Number", L"7bis"}});
     EXPECT_EQ(ReadBytes(folder + "\\00000007.TXT"), Narrow1251(L"Отчёт №7"));
     EXPECT_EQ(ReadBytes(folder + "\\00000007(1).TXT"), Narrow1251(L"Отчёт №7bis"));
     std::vector<std::string> records = Records();
@@ -204,7 +204,7 @@ TEST_F(ReportsTest, DefaultAndRelativeFoldersLieInThePluginsReportsFolder) {
 
     ReportOption(L"Daily Report Template", L"stacker");
     ReportPath(L"Today", L"daily");
-    terminal_->WriteReport(ReportSteps::NextDay, 3, {});
+    terminal_->Periods().WriteReport(ReportSteps::NextDay, 3, {});
     EXPECT_TRUE(FileExists(ReportsFolder() + "\\daily\\00000003.TXT"));
 
     // A payment has no default folder: with a template but no "Payment" path nothing is written.
@@ -215,7 +215,7 @@ TEST_F(ReportsTest, DefaultAndRelativeFoldersLieInThePluginsReportsFolder) {
     EXPECT_FALSE(FileExists(ReportsFolder() + "\\00000001.TXT"));
     // No template: not even REPORT.INIT.
     size_t inits = CountRecords("REPORT.INIT");
-    terminal_->WriteReport(ReportSteps::Stacker, 1, {});
+    terminal_->Periods().WriteReport(ReportSteps::Stacker, 1, {});
     EXPECT_EQ(CountRecords("REPORT.INIT"), inits);
 }
 
@@ -250,7 +250,7 @@ TEST_F(ReportsTest, MissingTemplateAndUnmakeableFolderStillSendThePeriodsAlert) 
     // Rethrown, the error leaves the step before its alert.
     Debug(L"Rethrow Errors", 1);
     ResetInfo info{9, RealTime::Never, RealTime::Never};
-    EXPECT_THROW(terminal_->ReportPeriod(ReportSteps::Stacker, info), VMAppException);
+    EXPECT_THROW(terminal_->Periods().Report(ReportSteps::Stacker, info), VMAppException);
     EXPECT_EQ(host_->mails.size(), 2u);
 }
 

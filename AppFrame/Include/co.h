@@ -18,6 +18,9 @@ inline HMODULE CodeModule() {
     return module;
 }
 
+// A checked COM call of this module: a failed HRESULT raises CoError naming `source`:`line`.
+inline void CoCheck(HRESULT hr, const char* source, int line) { CoCallEx(hr, CodeModule(), source, line); }
+
 template <class I>
 class co {
 public:
@@ -63,8 +66,7 @@ private:
         if (!source) return;
         void* found = nullptr;
         HRESULT hr = source->QueryInterface(iid, &found);
-        // The source position is this header's, as the error texts of the host library show it.
-        CoCallEx(hr, CodeModule(), "AppFrame/Include/co", 114);
+        CoCallEx(hr, CodeModule(), "AppFrame/Include/co", __LINE__);
         p_ = static_cast<I*>(found);
     }
 
@@ -74,3 +76,4 @@ private:
 }  // namespace AppFrame
 
 using AppFrame::co;
+using AppFrame::CoCheck;

@@ -37,14 +37,17 @@ int Run(const std::vector<std::wstring>& args) {
     const std::wstring file = args[i++];
     std::wstring text;
     try {
-        text = LoadFile(Narrow(file));
+        text = LoadFile(file);
     } catch (const VelmorException& e) {
         WriteUtf8(STD_ERROR_HANDLE, e.ReasonW() + L"\n");
         return 3;
     }
-    MacroProc::Processor processor(GetFileName(file), nullptr);
+    // Every template error goes to stderr as the template error log records it; the text goes on.
+    MacroProc::Processor processor(GetFileName(file), [](const stringW& source, const MacroProc::Error& error) {
+        WriteUtf8(STD_ERROR_HANDLE, Widen1251(TemplateErrorRecord(source, error.ReasonW())) + L"\n");
+        return true;
+    });
     processor.dropUndefinedEscapes = drop;
-    processor.errorObserver = [](const std::string& record) { WriteUtf8(STD_ERROR_HANDLE, Widen(record) + L"\n"); };
     for (; i < args.size(); ++i) {
         size_t eq = args[i].find(L'=');
         if (eq == std::wstring::npos || eq == 0) {

@@ -7,16 +7,14 @@ namespace {
 
 const char kSource[] = "xdk/Source/Paylantra/PLClient";
 
-void Check(HRESULT hr, int line) { CoCallEx(hr, AppFrame::CodeModule(), kSource, line); }
-
 // Asks `from` for one helper object through `getter` and queries it for I.
 template <class I, class From, class Getter>
 co<I> Fetch(From* from, Getter getter, int line) {
     if (!from) throw InternalError("PLClient: no host terminal");
     IDispatch* object = nullptr;
-    Check((from->*getter)(&object), line);
+    CoCheck((from->*getter)(&object), kSource, line);
     co<IDispatch> owned = co<IDispatch>::Attach(object);
-    if (!object) Check(E_POINTER, line);
+    if (!object) CoCheck(E_POINTER, kSource, line);
     return co<I>(object);
 }
 
@@ -40,10 +38,10 @@ co<IPaylantraCash> PLClient::GetCash() const {
     return Fetch<IPaylantraCash>(terminal_.Get(), &IPaylantraTerminal::GetCash, __LINE__);
 }
 
-std::string PLClient::GetTerminalText() const {
+std::wstring PLClient::GetTerminalText() const {
     CoString text;
-    Check(GetTerminalExtenders()->GetText(text.Out()), __LINE__);
-    return text.StrA();
+    CoCheck(GetTerminalExtenders()->GetText(text.Out()), kSource, __LINE__);
+    return text.Str();
 }
 
 std::wstring PLClient::GetProperty(const std::string& name) { return GetEnvironmentSession().GetProperty(name); }
@@ -69,24 +67,24 @@ void PLClient::SetPropertyBool(const std::string& name, bool value) {
 void PLClient::RaiseEvent(const std::string& name) { GetEnvironmentSession().RaiseEvent(name); }
 
 void PLClient::RunScript(const std::wstring& text) {
-    Check(GetApplication()->RunScript(CoString(text), CoString(L"javascript")), __LINE__);
+    CoCheck(GetApplication()->RunScript(CoString(text), CoString(L"javascript")), kSource, __LINE__);
 }
 
 std::string PLClient::EvalText(const std::wstring& text) {
     co<IPaylantraApplication> application = GetApplication();
     CoString address;
-    Check(application->EvalText(CoString(text), address.Out()), __LINE__);
-    Check(application->Navigate(address), __LINE__);
+    CoCheck(application->EvalText(CoString(text), address.Out()), kSource, __LINE__);
+    CoCheck(application->Navigate(address), kSource, __LINE__);
     return address.StrA();
 }
 
-void PLClient::Navigate(const std::wstring& address) const { Check(GetApplication()->Navigate(CoString(address)), __LINE__); }
+void PLClient::Navigate(const std::wstring& address) const { CoCheck(GetApplication()->Navigate(CoString(address)), kSource, __LINE__); }
 
 bool PLClient::IsFlagSet() {
     co<IPaylantraDevices> devices = Fetch<IPaylantraDevices>(terminal_.Get(), &IPaylantraTerminal::GetDevices, __LINE__);
     co<IPaylantraFlags> flags = Fetch<IPaylantraFlags>(devices.Get(), &IPaylantraDevices::GetFlags, __LINE__);
     long set = 0;
-    Check(flags->IsSet(&set), __LINE__);
+    CoCheck(flags->IsSet(&set), kSource, __LINE__);
     return set != 0;
 }
 

@@ -38,7 +38,7 @@ public:
     PLSession GetEnvironmentSession() const { return PLSession(GetEnvironment().Get()); }
     co<IPaylantraTerminalExtenders> GetTerminalExtenders() const;
     co<IPaylantraCash> GetCash() const;
-    std::string GetTerminalText() const;  // the text of the terminal-extender collection
+    std::wstring GetTerminalText() const;  // the text of the terminal-extender collection
     void Navigate(const std::wstring& address) const;
     IPaylantraTerminal* Terminal() const { return terminal_.Get(); }
 

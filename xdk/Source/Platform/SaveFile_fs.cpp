@@ -2,7 +2,7 @@
 #include "Framework/Exceptions.h"
 
 namespace {
-const char kSource[] = "Platform/SaveFile_fs";
+const char kSource[] = "xdk/Source/Platform/SaveFile_fs";
 }
 
 FilePort& FilePort::operator=(FilePort&& other) noexcept {
@@ -30,6 +30,6 @@ bool SaveFile(FilePort& port, const std::string& text) {
             throw WindowsError(GetLastError(), kSource, __LINE__);
         done += wrote;
     }
-    if (!SetEndOfFile(port.Handle())) throw WindowsError(GetLastError(), kSource, 32);
+    if (!SetEndOfFile(port.Handle())) throw WindowsError(GetLastError(), kSource, __LINE__);
     return true;
 }

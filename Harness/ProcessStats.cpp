@@ -1,4 +1,4 @@
-#include "tests/ProcessStats.h"
+#include "Harness/ProcessStats.h"
 #include <windows.h>
 #include <psapi.h>
 #include <vector>

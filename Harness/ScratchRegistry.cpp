@@ -1,4 +1,4 @@
-#include "tests/ScratchRegistry.h"
+#include "Harness/ScratchRegistry.h"
 #include "Framework/Exceptions.h"
 #include <shlwapi.h>
 #include <atomic>
@@ -7,7 +7,7 @@
 
 namespace {
 
-const char kSource[] = "tests/ScratchRegistry";
+const char kSource[] = "Harness/ScratchRegistry";
 std::atomic<unsigned> g_serial{0};
 std::atomic<int> g_live{0};
 ScratchRegistry* g_newest = nullptr;  // the override in force when several nest
