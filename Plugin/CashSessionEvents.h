@@ -3,7 +3,7 @@
 #pragma once
 #include "AppFrame/Include/PaylantraObject.h"
 #include "AppFrame/Include/co.h"
-#include "Plugin/BillCounters.h"
+#include "Plugin/Counting/BillCounters.h"
 #include <initializer_list>
 #include <memory>
 #include <string>

@@ -6,7 +6,7 @@
 #include "Framework/Paths.h"
 #include "Framework/Registry.h"
 #include "Framework/Text.h"
-#include "Plugin/Config.h"
+#include "Plugin/Settings/Config.h"
 #include "Plugin/Extenders.h"
 #include "Plugin/Version.h"
 #include "xdk/Source/Paylantra/PLClient.h"

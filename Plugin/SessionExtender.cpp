@@ -3,10 +3,10 @@
 #include "Framework/Exceptions.h"
 #include "Framework/Registry.h"
 #include "PLLib/PLLib.h"
-#include "Plugin/Config.h"
-#include "Plugin/JobErrors.h"
+#include "Plugin/Settings/Config.h"
+#include "Plugin/Terminal/JobErrors.h"
 #include "Plugin/Plugin.h"
-#include "Plugin/Settings.h"
+#include "Plugin/Settings/Settings.h"
 #include "Plugin/Version.h"
 #include <cwchar>
 

@@ -4,8 +4,8 @@
 #include "AppFrame/Include/PaylantraObject.h"
 #include "Framework/RealTime.h"
 #include "MacroProc/MacroProc.h"
-#include "Plugin/BillCounters.h"
-#include "Plugin/TextParams.h"
+#include "Plugin/Counting/BillCounters.h"
+#include "Plugin/Texts/TextParams.h"
 #include "xdk/Source/Paylantra/PLClient.h"
 #include <exception>
 #include <map>

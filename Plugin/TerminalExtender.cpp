@@ -2,7 +2,7 @@
 #include "Framework/Com.h"
 #include "Framework/Messages.h"
 #include "Plugin/Extenders.h"
-#include "Plugin/TerminalSide.h"
+#include "Plugin/Terminal/TerminalSide.h"
 #include "Plugin/Version.h"
 
 namespace Plugin {

@@ -7,7 +7,7 @@
 #include "Host/HostObjects.h"
 #include "Host/PluginHost.h"
 #include "Host/RegistryCalls.h"
-#include "Plugin/Config.h"
+#include "Plugin/Settings/Config.h"
 #include "Framework/Exceptions.h"
 #include "Framework/Registry.h"
 #include "Framework/Text.h"

@@ -1,7 +1,7 @@
 // Records per second of the operation log: CASH.ACCEPT records of a realistic length written one by
 // one into the day's file, as counting writes them. Run by ./tally bench.
 //   LogBench.exe [records [rounds]]
-#include "Plugin/PLLog.h"
+#include "Plugin/Counting/PLLog.h"
 #include "Framework/Text.h"
 #include <algorithm>
 #include <cstdio>

@@ -8,8 +8,8 @@
 #include "Host/Scenario.h"
 #include "Framework/ListView.h"
 #include "Framework/Registry.h"
-#include "Plugin/Config.h"
-#include "Plugin/ControlPage.h"
+#include "Plugin/Settings/Config.h"
+#include "Plugin/Page/ControlPage.h"
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

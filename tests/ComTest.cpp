@@ -6,7 +6,7 @@
 #include "Host/HostObjects.h"
 #include "Host/PluginHost.h"
 #include "Plugin/TerminalExtender.h"
-#include "Plugin/Config.h"
+#include "Plugin/Settings/Config.h"
 #include "tests/RegistryFixture.h"
 #include "PluginVersion.h"
 #include <gtest/gtest.h>

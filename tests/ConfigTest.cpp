@@ -1,4 +1,4 @@
-#include "Plugin/Config.h"
+#include "Plugin/Settings/Config.h"
 #include "tests/RegistryFixture.h"
 
 using namespace Plugin;

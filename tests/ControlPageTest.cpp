@@ -3,7 +3,7 @@
 #include "xdk/Source/Paylantra/ControlPluginPage.h"
 #include "Framework/ListView.h"
 #include "Host/Scenario.h"
-#include "Plugin/Config.h"
+#include "Plugin/Settings/Config.h"
 #include "tests/RegistryFixture.h"
 #include <prsht.h>
 

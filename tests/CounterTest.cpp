@@ -1,5 +1,5 @@
-#include "Plugin/BillCounters.h"
-#include "Plugin/Config.h"
+#include "Plugin/Counting/BillCounters.h"
+#include "Plugin/Settings/Config.h"
 #include "Framework/Exceptions.h"
 #include "Framework/Registry.h"
 #include "Host/RegistryCalls.h"

@@ -6,9 +6,9 @@
 #include "Host/DialogPlayer.h"
 #include "Host/PluginHost.h"
 #include "Host/Snapshot.h"
-#include "Plugin/Config.h"
+#include "Plugin/Settings/Config.h"
 #include "Plugin/Plugin.h"
-#include "Plugin/SettingsDialogs.h"
+#include "Plugin/Page/SettingsDialogs.h"
 #include "tests/RegistryFixture.h"
 #include "tests/TestFiles.h"
 #include <gtest/gtest.h>

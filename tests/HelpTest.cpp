@@ -2,7 +2,7 @@
 // (HelpFile.Extract): the pop-up text of every topic the page and the dialogs ask for, and every
 // link, picture and contents entry pointing at a file and anchor inside it.
 #include "Framework/Text.h"
-#include "Plugin/ContextHelp.h"
+#include "Plugin/Page/ContextHelp.h"
 #include "tests/TestFiles.h"
 #include <gtest/gtest.h>
 #include <map>

@@ -4,7 +4,7 @@
 #include "Framework/Registry.h"
 #include "Host/HostObjects.h"
 #include "Host/Scenario.h"
-#include "Plugin/Config.h"
+#include "Plugin/Settings/Config.h"
 #include "Plugin/Plugin.h"
 #include "tests/RegistryFixture.h"
 #include "tests/TestFiles.h"

@@ -1,4 +1,4 @@
-#include "Plugin/PLLog.h"
+#include "Plugin/Counting/PLLog.h"
 #include "Framework/Text.h"
 #include "tests/TestFiles.h"
 #include "tests/HeldClock.h"

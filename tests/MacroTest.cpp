@@ -1,8 +1,8 @@
 #include "MacroProc/MacroProc.h"
 #include "Framework/Registry.h"
 #include "PLLib/PLLib.h"
-#include "Plugin/Config.h"
-#include "Plugin/JobErrors.h"
+#include "Plugin/Settings/Config.h"
+#include "Plugin/Terminal/JobErrors.h"
 #include "tests/RegistryFixture.h"
 #include "tests/TestFiles.h"
 #include <cstdint>

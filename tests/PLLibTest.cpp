@@ -1,5 +1,5 @@
 #include "PLLib/PLLib.h"
-#include "Plugin/Config.h"
+#include "Plugin/Settings/Config.h"
 #include "PLLib/PLLog.h"
 #include "PLLib/PluginPaths.h"
 #include "Framework/Exceptions.h"

@@ -1,6 +1,6 @@
 // Counter limits and report files over the simulated host.
-#include "Plugin/Limits.h"
-#include "Plugin/Reports.h"
+#include "Plugin/Counting/Limits.h"
+#include "Plugin/Texts/Reports.h"
 #include "tests/ExtenderFixture.h"
 
 namespace {

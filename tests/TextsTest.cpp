@@ -1,6 +1,6 @@
 // Texts and e-mail over the simulated host: the session extender's answers, print requests and
 // helper choice, and alerts.
-#include "Plugin/Reports.h"
+#include "Plugin/Texts/Reports.h"
 #include "tests/ExtenderFixture.h"
 
 namespace {

@@ -1,0 +1,315 @@
+#include "Plugin/Page/ControlPage.h"
+#include "Framework/Exceptions.h"
+#include "Framework/ListView.h"
+#include "Framework/RealTime.h"
+#include "Framework/Registry.h"
+#include "Framework/Text.h"
+#include "MTSys/PoolWaitCallback.h"
+#include "Plugin/Counting/BillCounters.h"
+#include "Plugin/Settings/Config.h"
+#include "Plugin/Page/ContextHelp.h"
+#include "Plugin/Extenders.h"
+#include "Plugin/Plugin.h"
+#include <commctrl.h>
+
+namespace Plugin {
+
+namespace {
+
+const char kSource[] = "Plugin/Page/ControlPage";
+constexpr wchar_t kNbsp = L'\u00A0';
+
+// The page whose accelerators the thread's message hook applies.
+TallymarkControlPage* g_hookPage = nullptr;
+
+std::wstring Unsigned(unsigned long long value) { return std::to_wstring(value); }
+
+// "12 купюр на сумму 1500 RUB", with no-break spaces inside each part.
+std::wstring BillSummary(const BillSet& bills) {
+    uint32_t count = bills.TotalCount();
+    std::wstring text = Unsigned(count) + kNbsp + CardinalForm(count, L"купюра", L"купюры", L"купюр");
+    std::wstring amounts;
+    for (const auto& item : bills.Items()) {
+        uint32_t amount = bills.CurrencyAmount(item.first.str());
+        if (amount == 0) continue;
+        if (!amounts.empty()) amounts += std::wstring{kNbsp, L'+', kNbsp};
+        amounts += Unsigned(amount) + kNbsp + item.first.str();
+    }
+    if (!amounts.empty()) text += L" на сумму " + amounts;
+    return text;
+}
+
+// The reason of what the running catch block caught.
+std::wstring CaughtText() { return ReasonOf(std::current_exception()).value_or(L"неизвестная ошибка"); }
+
+}  // namespace
+
+// A registry watch that asks the page window for a refresh when it fires.
+class TallymarkControlPage::RegMonitor : public WaitCallback {
+public:
+    RegMonitor(std::unique_ptr<MTSys::RegKeyChangeMonitor> watch, HWND window)
+        : WaitCallback(watch->GetHandle()), watch_(std::move(watch)), window_(window) {}
+    ~RegMonitor() override { Release(); }
+    // The watch goes only once no callback can run; the lock is not held while waiting for that.
+    void Release() override {
+        WaitCallback::Release();
+        watch_.reset();
+    }
+    void OnSignal(bool) override { PostMessageW(window_, WM_COMMAND, kRefresh, 0); }
+
+private:
+    std::unique_ptr<MTSys::RegKeyChangeMonitor> watch_;
+    HWND window_;
+};
+
+TallymarkControlPage::TallymarkControlPage(IDispatch* panel)
+    : ControlPluginPage(panel), accelerators_(LoadAcceleratorsA(g_module, MAKEINTRESOURCEA(101))) {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    g_hookPage = this;
+}
+
+TallymarkControlPage::~TallymarkControlPage() {
+    countersWatch_.reset();
+    collectWatch_.reset();
+    if (g_hookPage == this) g_hookPage = nullptr;
+    if (hook_) UnhookWindowsHookEx(hook_);
+}
+
+bool TallymarkControlPage::OnPageWindow(HWND window) {
+    if (!window || !IsWindow(window)) return false;
+    ControlPluginPage::OnPageWindow(window);
+    if (hook_) UnhookWindowsHookEx(hook_);
+    hook_ = SetWindowsHookExA(WH_GETMESSAGE, KeyHook, nullptr, GetCurrentThreadId());
+
+    layout_.Attach(window);
+    layout_.Add(kCountingBox, AutoLayout::Follow, AutoLayout::RightEdge, 0, AutoLayout::RightEdge);
+    for (int button : {kCollectButton, kAlertsButton, kLimitButton})
+        layout_.Add(button, AutoLayout::Move, AutoLayout::RightEdge, 0, AutoLayout::RightEdge);
+    layout_.Add(kNotesGroup, AutoLayout::Follow, AutoLayout::RightEdge, 0, AutoLayout::RightEdge);
+    layout_.Add(kNotesGroup, AutoLayout::Follow, AutoLayout::BottomEdge, 0, AutoLayout::BottomEdge);
+    layout_.Add(kNotesList, AutoLayout::Follow, AutoLayout::RightEdge, kNotesGroup, AutoLayout::RightEdge);
+    layout_.Add(kNotesList, AutoLayout::Follow, AutoLayout::BottomEdge, kNotesGroup, AutoLayout::BottomEdge);
+    for (int text : {kTotalText, kPreviousText}) {
+        layout_.Add(text, AutoLayout::Follow, AutoLayout::RightEdge, 0, AutoLayout::RightEdge);
+        layout_.Add(text, AutoLayout::Move, AutoLayout::BottomEdge, 0, AutoLayout::BottomEdge);
+    }
+
+    // Each part shows what it could read; a failure is told and the rest still loads.
+    auto attempt = [this](auto&& step) {
+        try {
+            step();
+        } catch (...) {
+            PageError(CaughtText());
+        }
+    };
+    attempt([this] {
+        collection_.Read(PluginOptions());
+        optionsRead_ = true;
+    });
+    attempt([this] {
+        events_ = ReadAlertEvents();
+        alertsRead_ = true;
+    });
+    attempt([this] {
+        limit_ = StackerLimit::Read(events_.count(kOverflowEvent) != 0);
+        limitsRead_ = true;
+    });
+    attempt([&] {
+        RegKey plugin(HKEY_LOCAL_MACHINE, kPluginKey, false, kRegReadAccess);
+        CheckDlgButton(window, kCountingBox, plugin[L"Disabled"].IntOr(0, kSource, __LINE__) == 0 ? BST_CHECKED : BST_UNCHECKED);
+        countingRead_ = true;
+    });
+    ListView list(GetDlgItem(window, kNotesList));
+    list.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    for (const wchar_t* title : {L"Номинал", L"Кол-во", L"Сумма"}) list.AddColumn(title);
+    PostMessageW(window, WM_COMMAND, kRefresh, 0);
+    return true;
+}
+
+bool TallymarkControlPage::OnCommand(WPARAM wParam, LPARAM) {
+    HWND window = GetPageWindow();
+    int id = LOWORD(wParam);
+    bool clicked = HIWORD(wParam) == BN_CLICKED;
+    switch (id) {
+    case kRefresh:
+        Refresh();
+        return true;
+    case kCountingBox:
+        if (!clicked) return false;
+        SetModified();
+        SendMessageW(window, WM_COMMAND, kRefresh, 0);
+        return true;
+    case kCollectButton:
+        if (!clicked || !RunCollectParams(window, collection_)) return false;
+        optionsChanged_ = true;
+        SetModified();
+        return true;
+    case kAlertsButton:
+        if (!clicked || !RunAlertSetup(window, events_)) return false;
+        alertsChanged_ = true;
+        SetModified();
+        CoupleLimitToAlerts();
+        return true;
+    case kLimitButton:
+        if (!clicked || !RunStackerLimit(window, limit_)) return false;
+        limitsChanged_ = true;
+        SetModified();
+        CoupleAlertsToLimit();
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The e-mail notice of the limit is the stacker overflow alert: each side follows the other.
+void TallymarkControlPage::CoupleLimitToAlerts() {
+    bool alerting = events_.count(kOverflowEvent) != 0;
+    if (alerting == limit_.notice) return;
+    limit_.notice = alerting;
+    limitsChanged_ = true;
+}
+
+void TallymarkControlPage::CoupleAlertsToLimit() {
+    bool notice = limit_.notice;
+    if (notice == (events_.count(kOverflowEvent) != 0)) return;
+    if (notice)
+        events_.insert(kOverflowEvent);
+    else
+        events_.erase(kOverflowEvent);
+    alertsChanged_ = true;
+}
+
+void TallymarkControlPage::SetModified() {
+    modified_ = true;
+    IPaylantraControlPanel* panel = nullptr;
+    if (Panel() && SUCCEEDED(Panel()->QueryInterface(IID_IPaylantraControlPanel, reinterpret_cast<void**>(&panel)))) {
+        panel->SetModified(HandleToLong(GetPageWindow()), TRUE);
+        panel->Release();
+    }
+}
+
+void TallymarkControlPage::Refresh() {
+    HWND window = GetPageWindow();
+    if (!window) return;
+    counting_ = IsDlgButtonChecked(window, kCountingBox) == BST_CHECKED;
+    for (int control : {kNotesGroup, kNotesList, kCollectButton, kAlertsButton, kLimitButton, kTotalText, kPreviousText})
+        EnableWindow(GetDlgItem(window, control), counting_);
+    if (counting_) {
+        ArmWatch(countersWatch_, kBillCountersKey, L"Collect");
+        ArmWatch(collectWatch_, kPluginKey, L"Collect");
+    } else {
+        countersWatch_.reset();
+        collectWatch_.reset();
+    }
+    ShowNotes();
+    ShowPrevious();
+}
+
+void TallymarkControlPage::ArmWatch(std::unique_ptr<RegMonitor>& watch, const wchar_t* key, const wchar_t* subkey) {
+    RegKey parent(HKEY_LOCAL_MACHINE, key, false, kRegReadAccess);
+    if (!parent || !RegKey(parent.Handle(), subkey, false, kRegReadAccess)) {
+        watch.reset();
+        return;
+    }
+    auto monitor = std::make_unique<MTSys::RegKeyChangeMonitor>(parent.Handle(), subkey, true, REG_NOTIFY_CHANGE_LAST_SET);
+    auto fresh = std::make_unique<RegMonitor>(std::move(monitor), GetPageWindow());
+    if (!fresh->Register(WT_EXECUTEONLYONCE, INFINITE)) fresh.reset();
+    watch = std::move(fresh);
+}
+
+void TallymarkControlPage::ShowNotes() {
+    HWND window = GetPageWindow();
+    ListView list(GetDlgItem(window, kNotesList));
+    std::wstring total;
+    {
+        ListView::Batch batch(list);
+        list.Clear();
+        try {
+            if (counting_) {
+                BillSet bills = CounterStore::Load(L"Collect");
+                for (const auto& [currency, denominations] : bills.Items())
+                    for (const auto& [denomination, count] : denominations)
+                        list.AddRow({currency.str() + kNbsp + Unsigned(denomination), std::to_wstring(int(count)),
+                                     std::to_wstring(int(count * denomination))});
+                total = bills.TotalCount() == 0 ? L"Нет принятых купюр" : L"Принято: " + BillSummary(bills);
+            }
+        } catch (...) {
+            total = L"Не удалось прочитать счётчик купюр: " + CaughtText();
+        }
+    }
+    list.AutoWidth(list.RowCount() > 0);
+    for (int column = 0; column < 3; ++column) list.SetAlign(column, ListView::Right);
+    SetDlgItemTextW(window, kTotalText, total.c_str());
+}
+
+void TallymarkControlPage::ShowPrevious() {
+    std::wstring text;
+    try {
+        if (counting_) {
+            RegKey collect(HKEY_LOCAL_MACHINE, kCollectKey, false, kRegReadAccess);
+            RealTime when;
+            if (ScanDateTime(ReadSetting(collect, L"timestamp", L""), 0, when) && when) {
+                text = L"Предыдущая инкассация № " + Unsigned(unsigned(ReadSetting(collect, L"Number", 0))) +
+                       L" выполнена\r\n" + FormatDateTime(when.Local(), 1) + L":\r\n" +
+                       BillSummary(CounterStore::LoadFrom(kCollectSummaryKey));
+            } else {
+                text = L"Нет сведений о предыдущей инкассации";
+            }
+        }
+    } catch (...) {
+        text = L"Не удалось прочитать сведения о предыдущей инкассации: " + CaughtText();
+    }
+    SetDlgItemTextW(GetPageWindow(), kPreviousText, text.c_str());
+}
+
+bool TallymarkControlPage::OnHelp(const HELPINFO* request) {
+    if (request && request->iContextType == HELPINFO_WINDOW)
+        ShowContextHelp(static_cast<HWND>(request->hItemHandle), kControlPageHelp, request->iCtrlId);
+    return true;
+}
+
+bool TallymarkControlPage::OnApply(long* changed) {
+    if (modified_) {
+        // What could not be read shows defaults, not the stored settings: written back, they would
+        // replace the stored ones unseen. Nothing is written then, so nothing is half-applied.
+        if (!countingRead_ || (optionsChanged_ && !optionsRead_) || (alertsChanged_ && !alertsRead_) ||
+            (limitsChanged_ && !limitsRead_))
+            throw VMAppException(L"Настройки модуля не удалось прочитать из системного реестра Windows: изменения не записаны");
+        if (HWND window = GetPageWindow()) counting_ = IsDlgButtonChecked(window, kCountingBox) == BST_CHECKED;
+        RegKey plugin = RegKey::OpenToWrite(HKEY_LOCAL_MACHINE, kPluginKey, kSource, __LINE__);
+        // Counting on is the absence of the switch, not a 0 left behind.
+        if (counting_)
+            plugin[L"Disabled"].Delete();
+        else
+            plugin[L"Disabled"] = DWORD(1);
+        if (optionsChanged_) collection_.Write();
+        if (alertsChanged_) WriteAlertEvents(events_);
+        if (limitsChanged_) limit_.Write();
+        if (changed) *changed = 1;
+    }
+    PostMessageW(GetPageWindow(), WM_COMMAND, kRefresh, 0);
+    return ControlPluginPage::OnApply(changed);
+}
+
+LRESULT CALLBACK TallymarkControlPage::KeyHook(int code, WPARAM wParam, LPARAM lParam) {
+    auto* message = reinterpret_cast<MSG*>(lParam);
+    TallymarkControlPage* page = g_hookPage;
+    if (code == HC_ACTION && wParam == PM_REMOVE && message && message->message == WM_KEYDOWN && page &&
+        page->accelerators_) {
+        HWND window = page->GetPageWindow();
+        HWND focus = GetFocus();
+        HWND root = window ? GetAncestor(window, GA_ROOT) : nullptr;
+        if (window && IsWindowVisible(window) && IsWindowEnabled(window) && focus && root &&
+            (focus == root || IsChild(root, focus)) && TranslateAcceleratorA(window, page->accelerators_, message)) {
+            // Handled: the key goes no further.
+            message->message = WM_NULL;
+            return 0;
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+IPaylantraControlPage* CreateControlPage(IDispatch* panel) { return new TallymarkControlPage(panel); }
+
+}  // namespace Plugin
