@@ -5,6 +5,7 @@
 #include "tests/RegistryFixture.h"
 #include <gtest/gtest.h>
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -14,6 +15,19 @@ using namespace MTSys;
 namespace {
 
 constexpr DWORD kGenerous = 10000;  // ms; only ever a bound on "completed at all"
+constexpr DWORD kStuck = 60000;     // ms; a thread of the test's that has not ended by then is stuck
+
+// A thread the test started must end before the objects it uses go. One that has not come back
+// within `ms` is deadlocked and cannot be ended; the process ends here with the reason, rather
+// than leave it running on into the test's freed objects.
+void JoinOrEnd(Thread& thread, DWORD ms, const char* what) {
+    if (thread.Wait(ms)) return;
+    std::fprintf(stderr, "MTSysTest: %s did not come back within %lu ms (deadlocked); the test process ends here\n",
+                 what, static_cast<unsigned long>(ms));
+    std::fflush(stdout);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+}
 
 bool IsSet(HANDLE handle) { return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0; }
 
@@ -266,7 +280,7 @@ HeldCall CallWhileHeld(Gate& gate, std::function<void()> call) {
     // one never does, so it never decides a pass.
     context.result.cameBackEarly = thread.Wait(100);
     gate.open.Set();
-    EXPECT_TRUE(thread.Wait(kGenerous));
+    JoinOrEnd(thread, kStuck, "a call made while a callback was held");
     return context.result;
 }
 
@@ -555,26 +569,22 @@ unsigned __stdcall RunFunction(void* function) {
     return 0;
 }
 
-// Runs `call` on a thread of its own; false when it has not come back within `ms`. A call that
-// deadlocked is left behind with what it uses, as it cannot be ended.
-bool ComesBack(std::function<void()> call, DWORD ms) {
-    auto* function = new std::function<void()>(std::move(call));
+// Runs `call` on a thread of its own and waits for it to come back (see JoinOrEnd).
+void RunElsewhere(std::function<void()> call, DWORD ms, const char* what) {
     Thread thread;
-    thread.Start(&RunFunction, function);
-    if (!thread.Wait(ms)) return false;
-    delete function;
-    return true;
+    thread.Start(&RunFunction, &call);
+    JoinOrEnd(thread, ms, what);
 }
 
 // Whether another thread finds the lock taken.
 bool HeldElsewhere(CRITICAL_SECTION& lock) {
     bool entered = false;
-    EXPECT_TRUE(ComesBack(
+    RunElsewhere(
         [&] {
             entered = TryEnterCriticalSection(&lock);
             if (entered) LeaveCriticalSection(&lock);
         },
-        kGenerous));
+        kStuck, "a try of the callback's lock");
     return !entered;
 }
 
@@ -602,18 +612,14 @@ TEST(MTSysWaitCallback, ReleaseHoldingTheCallbackLockLetsABlockedCallbackThrough
     // Its callback blocks on the lock held below.
     ASSERT_TRUE(wait->Register(WT_EXECUTEONLYONCE, INFINITE));
     bool heldAfter = false;
-    bool back = ComesBack(
+    RunElsewhere(
         [&] {
             heldAfter = wait->ReleaseHoldingTheLock([&] {
                 watched.Set();
                 Sleep(200);  // gives the callback the time to reach the lock
             });
         },
-        kGenerous);
-    if (!back) {
-        wait.release();  // its callback and the releasing thread are stuck on each other
-        FAIL() << "Release deadlocked with a callback waiting for the lock its caller held";
-    }
+        kStuck, "Release with a callback waiting for the lock its caller held");
     EXPECT_TRUE(heldAfter) << "the caller's lock was not taken back";
     EXPECT_EQ(wait->calls, 0) << "a callback ran after Release";
     EXPECT_FALSE(HeldElsewhere(wait->CallbackLock()));
@@ -674,7 +680,7 @@ TEST_F(MTSysRegMonitor, RearmedByAThreadThatEndsKeepsWatching) {
     Write(L"Watched", 2);
     ASSERT_EQ(WaitForSingleObject(monitor.GetHandle(), kGenerous), WAIT_OBJECT_0);
     // As a pool thread would, which the system may end at any time afterwards.
-    ASSERT_TRUE(ComesBack([&] { monitor.Rearm(); }, kGenerous));
+    RunElsewhere([&] { monitor.Rearm(); }, kStuck, "Rearm");
     EXPECT_FALSE(IsSet(monitor.GetHandle())) << "the watch ended with the thread that armed it";
     Write(L"Watched", 3);
     EXPECT_EQ(WaitForSingleObject(monitor.GetHandle(), kGenerous), WAIT_OBJECT_0);
@@ -711,7 +717,7 @@ public:
     }
     ~CpuLoad() {
         stop_ = true;
-        for (Thread& worker : workers_) worker.Wait(kGenerous);
+        for (Thread& worker : workers_) JoinOrEnd(worker, kStuck, "a load thread");
     }
 
 private:
@@ -746,13 +752,12 @@ TEST_F(MTSysRegMonitor, ThousandWatchesFiredRearmedAndDestroyedLeakNothing) {
     round();  // the pool and the registry make what they keep on first use
     const size_t before = OpenHandleCount();
     ASSERT_GT(before, 0u);
-    bool back = ComesBack(
+    RunElsewhere(
         [&] {
             CpuLoad load(1);
             for (int i = 0; i < 1000 && !HasFatalFailure(); ++i) round();
         },
-        120000);
-    ASSERT_TRUE(back) << "deadlocked";
+        10 * kStuck, "a thousand watches");
     const size_t after = OpenHandleCount();
     EXPECT_LE(after, before + 10) << "handles before " << before << ", after " << after;
 }
