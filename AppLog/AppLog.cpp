@@ -75,11 +75,24 @@ bool AppLog::WriteRecord(const Data& item) {
         if (!folder.empty()) CreatePath(folder);
         file_ = CreateFileA(item.path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file_ == INVALID_HANDLE_VALUE) return false;
+        if (file_ == INVALID_HANDLE_VALUE) {
+            lastError_ = GetLastError();
+            return false;
+        }
         filePath_ = item.path;
     }
     DWORD written = 0;
-    return WriteFile(file_, item.line.data(), DWORD(item.line.size()), &written, nullptr) && written == item.line.size();
+    BOOL done = WriteFile(file_, item.line.data(), DWORD(item.line.size()), &written, nullptr);
+    if (done && written == item.line.size()) return true;
+    lastError_ = done ? ERROR_WRITE_FAULT : GetLastError();
+    return false;
+}
+
+DWORD AppLog::RetryWaiting() {
+    Lock lock(*this);
+    if (retry_.empty()) return 0;
+    Flush();
+    return retry_.empty() ? 0 : (lastError_ ? lastError_ : ERROR_WRITE_FAULT);
 }
 
 void AppLog::Flush() {

@@ -31,6 +31,9 @@ public:
     std::string GetLogPath();
     void Write(int charFormat, const char* format, ...) __attribute__((format(printf, 3, 4)));
     void WriteV(int charFormat, const char* format, va_list args);
+    // Tries the records that wait once more: 0 when none waits any longer, else the error of the
+    // write that failed last.
+    DWORD RetryWaiting();
 
     // The lock that guards the path; derived logs take it around their own path changes.
     class Lock {
@@ -56,4 +59,5 @@ private:
     std::deque<std::unique_ptr<Data>> retry_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
     std::string filePath_;
+    DWORD lastError_ = 0;  // of the write that failed last
 };

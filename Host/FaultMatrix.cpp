@@ -29,9 +29,10 @@ std::wstring CounterOf(const std::wstring& key) { return key.substr(0, key.find_
 bool IsResetKey(const std::wstring& key) { return key.size() > 6 && key.compare(key.size() - 6, 6, L" Reset") == 0; }
 
 // The counters against the fault-free run. A counter whose reset went otherwise (a failed reset, a
-// collection that never opened) is not compared when the failure was shown; apart from that, one
-// note may be missing, from any of the counters, when the failure was shown. Nothing may be more.
-bool CountsExact(const Outcome& base, const Outcome& run, bool visible, std::wstring& detail) {
+// collection that never opened) is not compared when the failure was shown. Apart from that, one
+// note may be missing, from any of the counters, when the failure was shown; with a failure that
+// persists, as many notes as the host saw refused (at least that one). Nothing may be more.
+bool CountsExact(const Outcome& base, const Outcome& run, bool visible, bool persist, std::wstring& detail) {
     std::set<std::wstring> keys, resetMoved;
     for (const auto* outcome : {&base, &run})
         for (const auto& [key, value] : outcome->counters) keys.insert(key);
@@ -41,7 +42,9 @@ bool CountsExact(const Outcome& base, const Outcome& run, bool visible, std::wst
     };
     for (const std::wstring& key : keys)
         if (IsResetKey(key) && valueOf(base, key) != valueOf(run, key)) resetMoved.insert(CounterOf(key));
+    const long long refused = std::max(1, run.refusedNotes - base.refusedNotes);
     std::set<std::wstring> missingNotes;
+    std::map<std::wstring, long long> missingOf;  // by counter
     bool exact = true;
     for (const std::wstring& key : keys) {
         if (IsResetKey(key)) continue;
@@ -49,9 +52,15 @@ bool CountsExact(const Outcome& base, const Outcome& run, bool visible, std::wst
         if (diff == 0) continue;
         detail += L" " + key + (diff > 0 ? L" +" : L" ") + std::to_wstring(diff);
         if (visible && resetMoved.count(CounterOf(key))) continue;
-        if (diff == -1 && visible) missingNotes.insert(key.substr(key.find(L'\\')));
+        if (diff < 0 && visible && persist) missingOf[CounterOf(key)] -= diff;
+        else if (diff == -1 && visible) missingNotes.insert(key.substr(key.find(L'\\')));
         else exact = false;
     }
+    for (const auto& [counter, missing] : missingOf)
+        if (missing > refused) {
+            detail += L" (" + counter + L": " + std::to_wstring(missing) + L" missing, " + std::to_wstring(refused) + L" refused)";
+            exact = false;
+        }
     if (!resetMoved.empty()) {
         detail += L" (reset otherwise:";
         for (const std::wstring& counter : resetMoved) detail += L" " + counter;
@@ -60,7 +69,7 @@ bool CountsExact(const Outcome& base, const Outcome& run, bool visible, std::wst
     return exact && missingNotes.size() <= 1;
 }
 
-Verdict Judge(const Outcome& base, const Outcome& run) {
+Verdict Judge(const Outcome& base, const Outcome& run, bool persist) {
     Verdict verdict;
     verdict.reached = run.fired;
     if (!run.fired) {
@@ -74,7 +83,7 @@ Verdict Judge(const Outcome& base, const Outcome& run) {
     verdict.visible = !shown.empty();
     verdict.absorbed = run.counters == base.counters && run.logCodes == base.logCodes && run.hostState == base.hostState;
     std::wstring detail;
-    verdict.exact = CountsExact(base, run, verdict.visible, detail);
+    verdict.exact = CountsExact(base, run, verdict.visible, persist, detail);
     // A plugin the host was told could not attach counts nothing that day, by design and in the open.
     if (!verdict.exact && run.attachFailed && !base.attachFailed) {
         verdict.exact = true;
@@ -126,13 +135,14 @@ struct Run {
 };
 
 std::unique_ptr<Run> Launch(const std::wstring& self, const std::wstring& plugin, const std::wstring& scenario,
-                            const std::wstring& folder, size_t index, const std::optional<Point>& point) {
+                            const std::wstring& folder, size_t index, const std::optional<Point>& point, bool persist) {
     auto run = std::make_unique<Run>();
     if (point) run->point = *point;
     run->report = folder + L"\\report-" + std::to_wstring(index) + L".txt";
     run->outbox = folder + L"\\outbox-" + std::to_wstring(index);
     std::vector<std::wstring> args = {L"--fresh", L"--plugin", plugin, L"--outbox", run->outbox, L"--fault-report", run->report};
     if (point) args.insert(args.end(), {L"--fault", point->Text()});
+    if (point && persist) args.push_back(L"--persist");
     args.push_back(scenario);
     // Wine now and then fails to start a process under load (ERROR_INTERNAL_ERROR); that says
     // nothing of the plugin, so the start is tried again before the point is given up.
@@ -184,7 +194,7 @@ int RunMatrix(const std::wstring& self, const std::wstring& plugin, const std::w
 
     print(L"faults: counting run of " + scenario);
     Verdict baseVerdict;
-    auto counting = Launch(self, plugin, scenario, folder, 0, std::nullopt);
+    auto counting = Launch(self, plugin, scenario, folder, 0, std::nullopt, false);
     std::optional<Outcome> base = Finish(*counting, 600000, baseVerdict);
     if (!base) {
         print(L"faults: the counting run failed: " + baseVerdict.text);
@@ -210,7 +220,8 @@ int RunMatrix(const std::wstring& self, const std::wstring& plugin, const std::w
            : chosen < size_t(total) ? L", a sample of " + std::to_wstring(total) : std::wstring()) +
           (points.size() < chosen ? L"; this part runs numbers " + std::to_wstring(first) + L" to " +
                                         std::to_wstring(first + points.size() - 1)
-                                  : std::wstring()));
+                                  : std::wstring()) +
+          (options.persist ? L"; each call fails from its point on" : L""));
 
     int injected = 0, survived = 0, crashed = 0, hung = 0, exact = 0, visible = 0, absorbed = 0, silent = 0, unreached = 0,
         notRun = 0;
@@ -222,7 +233,7 @@ int RunMatrix(const std::wstring& self, const std::wstring& plugin, const std::w
     while (next < points.size() || !running.empty()) {
         while (next < points.size() && running.size() < size_t(jobs)) {
             try {
-                running.push_back(Launch(self, plugin, scenario, folder, next + 1, points[next]));
+                running.push_back(Launch(self, plugin, scenario, folder, next + 1, points[next], options.persist));
             } catch (const WindowsError& error) {
                 lines[next] = points[next].Text() + L": NOT RUN, its process did not start: " + error.ReasonW();
                 ++notRun;
@@ -241,7 +252,7 @@ int RunMatrix(const std::wstring& self, const std::wstring& plugin, const std::w
             }
             Verdict verdict;
             std::optional<Outcome> outcome = Finish(run, timeout, verdict);
-            if (outcome) verdict = Judge(*base, *outcome);
+            if (outcome) verdict = Judge(*base, *outcome, options.persist);
             if (verdict.reached) ++injected;
             if (verdict.crashed) ++crashed;
             if (verdict.hung) ++hung;

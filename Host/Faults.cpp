@@ -40,6 +40,7 @@ struct State {
     // With a name, only the calls that name it count towards failAt.
     std::wstring failOn;
     int namedCalls = 0;
+    bool persist = false;  // every call from failAt on fails, not only that one
 };
 
 // A key, value or file named in full, or by its last part ("email" for "...\\Alerts\\Startup\\email").
@@ -64,9 +65,9 @@ bool Hit(Call call, std::wstring_view target = {}) {
         if (!Names(target, state.failOn)) return false;
         made = ++state.namedCalls;
     }
-    if (made != state.failAt) return false;
+    if (state.persist ? made < state.failAt : made != state.failAt) return false;
+    if (!state.fired) state.target = target;
     state.fired = true;
-    state.target = target;
     return true;
 }
 std::wstring_view Named(LPCWSTR name) { return name ? name : L""; }
@@ -191,10 +192,11 @@ void Instrument(HMODULE module) {
     for (size_t i = 0; i < kCallCount; ++i) PatchImport(module, Narrow(kCallNames[i]).c_str(), kWrappers[i]);
 }
 
-void Arm(Terminal& terminal, const Point& fail, bool fromNow, const std::wstring& on) {
+void Arm(Terminal& terminal, const Point& fail, bool fromNow, const std::wstring& on, bool persist) {
     if (IsHostMethod(fail.call)) {
         auto made = terminal.calls.find(fail.call);
-        terminal.FailCall(fail.call, (fromNow && made != terminal.calls.end() ? made->second : 0) + fail.occurrence, E_FAIL);
+        terminal.FailCall(fail.call, (fromNow && made != terminal.calls.end() ? made->second : 0) + fail.occurrence, E_FAIL,
+                          persist);
         return;
     }
     State& state = TheState();
@@ -204,12 +206,14 @@ void Arm(Terminal& terminal, const Point& fail, bool fromNow, const std::wstring
         if (fail.call == kCallNames[i]) state.failCall = i;
     state.failOn = on;
     state.namedCalls = 0;
+    state.persist = persist;
     state.failAt = (fromNow && on.empty() && state.failCall < kCallCount ? state.counts[state.failCall] : 0) + fail.occurrence;
 }
 
 void GatherHost(const Terminal& terminal, Outcome& outcome) {
     for (const auto& [method, count] : terminal.calls) outcome.calls[method] = count;
     outcome.hostErrors = terminal.pluginFailures;
+    outcome.refusedNotes = terminal.refusedNotes;
     outcome.boxes = int(Boxes::All().size());
     for (const std::wstring& address : terminal.navigations) outcome.hostState.push_back(L"navigate " + address);
     for (const std::wstring& event : terminal.raisedEvents) outcome.hostState.push_back(L"event " + event);
@@ -280,6 +284,7 @@ std::wstring Serialize(const Outcome& outcome) {
     for (const std::wstring& item : outcome.hostState) text += L"host\t" + item + L"\n";
     text += L"errors\t" + std::to_wstring(outcome.errorRecords) + L"\n";
     text += L"hosterrors\t" + std::to_wstring(outcome.hostErrors) + L"\n";
+    text += L"refused\t" + std::to_wstring(outcome.refusedNotes) + L"\n";
     text += L"boxes\t" + std::to_wstring(outcome.boxes) + L"\n";
     text += L"attachfailed\t" + std::to_wstring(outcome.attachFailed) + L"\n";
     return text;
@@ -310,6 +315,7 @@ Outcome Deserialize(const std::wstring& text) {
         else if (kind == L"host" && fields.size() == 2) outcome.hostState.push_back(fields[1]);
         else if (kind == L"errors") outcome.errorRecords = number;
         else if (kind == L"hosterrors") outcome.hostErrors = number;
+        else if (kind == L"refused") outcome.refusedNotes = number;
         else if (kind == L"boxes") outcome.boxes = number;
         else if (kind == L"attachfailed") outcome.attachFailed = number != 0;
     }

@@ -34,7 +34,8 @@ void Instrument(HMODULE module);
 // Makes the one call fail: a system call through the wrappers, a host method through the terminal.
 // The occurrence counts from the start of the run, or with `fromNow` from the calls made so far;
 // with `on`, only the system calls that name that key, value or file (in full or its last part).
-void Arm(Terminal& terminal, const Point& fail, bool fromNow, const std::wstring& on = {});
+// With `persist`, that call and every later one of its kind fail: a registry or disk gone for good.
+void Arm(Terminal& terminal, const Point& fail, bool fromNow, const std::wstring& on = {}, bool persist = false);
 // Calls made so far, by name; whether the chosen call was reached and failed.
 std::map<std::wstring, int> SystemCallCounts();
 bool SystemFaultFired();
@@ -50,6 +51,7 @@ struct Outcome {
     std::vector<std::wstring> hostState;      // navigations, events raised, failures switched, mails
     int errorRecords = 0;                     // log records whose code names an error
     int hostErrors = 0;                       // failures the plugin answered to the host
+    int refusedNotes = 0;                     // notes the host saw refused (see Terminal::refusedNotes)
     int boxes = 0;
     bool attachFailed = false;                // the host was told the plugin could not attach
 };
@@ -71,6 +73,8 @@ struct MatrixOptions {
     size_t first = 1, last = SIZE_MAX;
     // These points instead of sample and range: the ones a former matrix found wrong, run again.
     std::vector<Point> points;
+    // Each point's call fails from that point on, not once.
+    bool persist = false;
 };
 
 // The driver: runs `scenario` once to count the calls, then once per chosen failure point. Prints

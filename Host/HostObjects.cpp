@@ -335,7 +335,10 @@ void CashSession::Accept(long denomination, const std::wstring& currency) {
     co<Bill> bill = co<Bill>::Attach(new Bill(host_, denomination, currency));
     VARIANT sender = DispatchVariant(this);
     VARIANT billArg = DispatchVariant(bill.Get());
+    int failed = host_ ? host_->pluginFailures : 0;
+    bool unheard = point_->sinks.empty();
     Fire(L"OnAccept", [&](IPaylantraCashSessionEvents* sink) { return sink->OnAccept(sender, billArg); });
+    if (host_ && (host_->pluginFailures > failed || (unheard && startFailed))) ++host_->refusedNotes;
     VariantClear(&billArg);
     VariantClear(&sender);
 }

@@ -135,8 +135,7 @@ public:
     void Accept(long denomination, const std::wstring& currency);
     void Fire(const wchar_t* event, const std::function<HRESULT(IPaylantraCashSessionEvents*)>& call);
     void DropSinks();  // the session is over: every sink is released
-
-protected:
+    bool startFailed = false;  // the plugin answered the session's "Tallymark.OnCashSession" with a failure
 
 private:
     class Point;
@@ -244,8 +243,11 @@ public:
     void FailMethod(const std::wstring& method, HRESULT hr) { failures_[method] = hr; }
     void ClearFailure(const std::wstring& method) { failures_.erase(method); }
     HRESULT FailureOf(const std::wstring& method) const;
-    // The `occurrence`-th call of the method (counted in `calls`) answers `hr`, once.
-    void FailCall(const std::wstring& method, int occurrence, HRESULT hr) { failCall_ = {method, occurrence, hr}; }
+    // The `occurrence`-th call of the method (counted in `calls`) answers `hr`, once; with `persist`,
+    // every call from it on.
+    void FailCall(const std::wstring& method, int occurrence, HRESULT hr, bool persist = false) {
+        failCall_ = {method, occurrence, hr, persist};
+    }
     bool FailCallFired() const { return failCall_.fired; }
 
     // A named terminal event, raised by the host or by the plugin: delivered to every terminal
@@ -291,6 +293,9 @@ public:
     // Records a failed call into the plugin, with the error information it left.
     void RecordPluginFailure(const std::wstring& call, HRESULT hr);
     int pluginFailures = 0;  // how many RecordPluginFailure recorded
+    // Notes the plugin refused in the open: an OnAccept answered with a failure, or a note of a
+    // session without a sink whose "Tallymark.OnCashSession" the plugin answered with a failure.
+    int refusedNotes = 0;
 
 private:
     template <class Call> void ForEachExtender(const wchar_t* what, Call call);
@@ -304,6 +309,7 @@ private:
         std::wstring method;
         int occurrence = 0;
         HRESULT hr = S_OK;
+        bool persist = false;
         mutable bool fired = false;
     } failCall_;
     co<TerminalObject> terminal_;

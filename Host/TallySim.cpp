@@ -2,8 +2,9 @@
 // plugin did to the host.
 //   TallySim [--fresh] [--preview] [--plugin PATH] [--outbox FOLDER] SCENARIO...
 //   TallySim --help [--markdown]
-//   TallySim --faults [--all | --sample N] [--range A-B | --points P,...] [--jobs N] [--timeout S] SCENARIO   (Host/FaultMatrix.cpp)
-//   TallySim --fresh --fault-report FILE [--fault CALL#K] SCENARIO            one run of it
+//   TallySim --faults [--all | --sample N] [--range A-B | --points P,...] [--jobs N] [--timeout S] [--persist] SCENARIO
+//                                                                             (Host/FaultMatrix.cpp)
+//   TallySim --fresh --fault-report FILE [--fault CALL#K [--persist]] SCENARIO   one run of it
 #include "Framework/Exceptions.h"
 #include "Framework/Paths.h"
 #include "Framework/Text.h"
@@ -38,14 +39,15 @@ constexpr wchar_t kUsage[] =
     L"usage: TallySim [--fresh] [--preview] [--plugin PATH] [--outbox FOLDER] SCENARIO...\n"
     L"       TallySim --help [--markdown]\n"
     L"       TallySim --faults [--all | --sample N] [--range A-B | --points P,...] [--jobs N] [--timeout S]\n"
-    L"                [--plugin PATH] SCENARIO\n"
+    L"                [--persist] [--plugin PATH] SCENARIO\n"
     L"--fresh runs each file in a process of its own, with an empty registry, %TEMP% and %APPDATA%.\n"
     L"--preview prints only the texts of `print` lines, and their template errors on stderr; the transcript\n"
     L"goes to stderr when a line fails.\n"
     L"--faults runs the scenario once per failure point of the plugin (every registry, file and host call\n"
     L"at its k-th occurrence), each in a fresh process and registry, and checks that the terminal survives,\n"
     L"the failure shows and the bill counters stay exact; --range A-B runs only points A to B of them, and\n"
-    L"--points only the points named, as CALL#K separated by commas (RegOpenKeyExW#355,WriteFile#3).";
+    L"--points only the points named, as CALL#K separated by commas (RegOpenKeyExW#355,WriteFile#3);\n"
+    L"with --persist the call fails from its k-th occurrence on, every time, instead of once.";
 
 int Usage() {
     PrintUtf8(kUsage);
@@ -65,6 +67,7 @@ int RunChild(const std::vector<std::wstring>& options, const std::wstring& file)
 struct FaultRun {
     bool active = false;
     Host::Faults::Point point;
+    bool persist = false;
     std::wstring report;
 };
 
@@ -95,7 +98,7 @@ int RunFile(const std::wstring& plugin, const std::wstring& outbox, bool fresh, 
             // Loaded before the first line, so that every call the plugin makes is counted.
             scenario.Module().Load(plugin);
             Host::Faults::Instrument(scenario.Module().Handle());
-            if (!fault.point.call.empty()) Host::Faults::Arm(scenario.Host(), fault.point, false);
+            if (!fault.point.call.empty()) Host::Faults::Arm(scenario.Host(), fault.point, false, {}, fault.persist);
         }
         ok = scenario.RunFile(file);
         if (fault.active) {
@@ -149,6 +152,8 @@ int Run(int argc, wchar_t** argv) {
             matrix.sample = _wtoi(argv[++i]);
         else if (arg == L"--jobs" && i + 1 < argc)
             matrix.jobs = _wtoi(argv[++i]);
+        else if (arg == L"--persist")
+            matrix.persist = fault.persist = true;
         else if (arg == L"--timeout" && i + 1 < argc)
             matrix.timeoutSeconds = _wtoi(argv[++i]);
         else if (arg == L"--range" && i + 1 < argc) {
@@ -187,7 +192,7 @@ int Run(int argc, wchar_t** argv) {
         if (files.size() != 1) return Usage();
         return Host::Faults::RunMatrix(ModuleFileNameW(nullptr), plugin, files[0], matrix, PrintUtf8);
     }
-    if (!fault.point.call.empty() && !fault.active) return Usage();
+    if ((!fault.point.call.empty() && !fault.active) || (fault.persist && fault.point.call.empty())) return Usage();
 
     // A file leaves state in the process that no scratch registry covers (environment variables the
     // plugin set, the plugin's own statics): with --fresh each of several files gets a new process.

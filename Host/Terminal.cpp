@@ -68,7 +68,8 @@ std::wstring WithPlainWords(const std::wstring& line) {
 HRESULT Terminal::FailureOf(const std::wstring& method) const {
     if (method == failCall_.method) {
         auto made = calls.find(method);
-        if (made != calls.end() && made->second == failCall_.occurrence) {
+        if (made != calls.end() &&
+            (made->second == failCall_.occurrence || (failCall_.persist && made->second > failCall_.occurrence))) {
             failCall_.fired = true;
             return failCall_.hr;
         }
@@ -171,7 +172,9 @@ CashSession& Terminal::BeginCashSession() {
     if (cash_->Active()) EndCashSession(false);
     cash_->Active() = co<CashSession>::Attach(new CashSession(this));
     transcript.Add(L"host", L"cash session begins");
+    int failed = pluginFailures;
     DeliverEvent(L"Tallymark.OnCashSession");
+    cash_->Active()->startFailed = pluginFailures > failed;
     return *cash_->Active().Get();
 }
 

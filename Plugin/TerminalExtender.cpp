@@ -23,16 +23,23 @@ TerminalExtender::TerminalExtender(std::shared_ptr<TerminalSide> side) : side_(s
 // The side goes with the last of its holders: a sink the host still holds keeps it.
 TerminalExtender::~TerminalExtender() = default;
 
+template <class Body> HRESULT TerminalExtender::Run(Body body) {
+    return PAYLANTRA_METHOD(kSource, [&] {
+        body();
+        side_->Log().CheckWritten();
+    });
+}
+
 STDMETHODIMP TerminalExtender::OnStart(IDispatch*) {
-    return PAYLANTRA_METHOD(kSource, [&] { side_->Periods().StartRun(); });
+    return Run([&] { side_->Periods().StartRun(); });
 }
 
 STDMETHODIMP TerminalExtender::OnExit(IDispatch*) {
-    return PAYLANTRA_METHOD(kSource, [&] { side_->Periods().EndRun(); });
+    return Run([&] { side_->Periods().EndRun(); });
 }
 
 STDMETHODIMP TerminalExtender::OnEvent(IDispatch*, BSTR name) {
-    return PAYLANTRA_METHOD(kSource, [&] { HandleEvent(BstrText(name)); });
+    return Run([&] { HandleEvent(BstrText(name)); });
 }
 
 void TerminalExtender::HandleEvent(const std::wstring& name) {
@@ -58,15 +65,15 @@ void TerminalExtender::HandleEvent(const std::wstring& name) {
 }
 
 STDMETHODIMP TerminalExtender::OnTerminalFailure(IDispatch*, BSTR name, long set) {
-    return PAYLANTRA_METHOD(kSource, [&] { side_->Collect().OnTerminalFailure(BstrText(name), set != 0); });
+    return Run([&] { side_->Collect().OnTerminalFailure(BstrText(name), set != 0); });
 }
 
 STDMETHODIMP TerminalExtender::OnStackerRemoved(IDispatch* session) {
-    return PAYLANTRA_METHOD(kSource, [&] { side_->Collect().OnStackerRemoved(session); });
+    return Run([&] { side_->Collect().OnStackerRemoved(session); });
 }
 
 STDMETHODIMP TerminalExtender::OnStackerInstalled(IDispatch*) {
-    return PAYLANTRA_METHOD(kSource, [&] { side_->Collect().OnStackerInstalled(); });
+    return Run([&] { side_->Collect().OnStackerInstalled(); });
 }
 
 STDMETHODIMP TerminalExtender::OnZReportReady(IDispatch* session) {

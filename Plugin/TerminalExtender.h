@@ -30,6 +30,9 @@ public:
 
 private:
     void HandleEvent(const std::wstring& name);
+    // A call into the terminal side, answered as the host expects; it ends by telling a log that
+    // could not be written.
+    template <class Body> HRESULT Run(Body body);
 
     std::shared_ptr<TerminalSide> side_;
 };

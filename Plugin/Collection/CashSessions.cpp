@@ -69,6 +69,7 @@ void CashSessions::CountBill(uint32_t denomination, const std::wstring& currency
     // "Today" would wipe the note. A failed change is retried by the timer; the note still counts.
     day_.TryTick();
     counters_.CountBill(denomination, currency);
+    log_.CheckWritten();
 }
 
 void CashSessions::ReportSessionEnd(const BillSet& tally) { counters_.ReportSessionEnd(tally, open_); }

@@ -65,8 +65,9 @@ void Limits::CheckEntry(const RegKey& root, const std::wstring& name, const Coun
 }
 
 void Limits::SwitchFailure(const std::wstring& failure, bool set) {
-    // The host keeps the failure's state; what it answers changes nothing here.
-    (void)terminal_.GetTerminalExtenders()->SetFailure(CoString(failure.c_str()), set ? 1 : 0);
+    // A switch the host refused leaves the terminal in service past its limit, or out of it: the
+    // refusal is raised, and the next check switches it again.
+    CoCheck(terminal_.GetTerminalExtenders()->SetFailure(CoString(failure.c_str()), set ? 1 : 0), kSource, __LINE__);
 }
 
 }  // namespace Plugin

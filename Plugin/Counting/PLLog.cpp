@@ -1,4 +1,5 @@
 #include "Plugin/Counting/PLLog.h"
+#include "Framework/Exceptions.h"
 #include "Framework/Paths.h"
 #include "Framework/Text.h"
 #include "PLLib/PLLib.h"
@@ -112,6 +113,13 @@ void OperationLog::Write(LogEvent event, const std::string& description) {
 }
 
 void OperationLog::Write(LogEvent event, const std::wstring& description) { Write(event, Narrow1251(description)); }
+
+void OperationLog::CheckWritten() {
+    if (!log_) return;
+    if (DWORD error = log_->RetryWaiting())
+        throw VMAppException(L"не удалось записать лог операций \"" + Widen(log_->GetLogPath()) + L"\" (ошибка Windows " +
+                             std::to_wstring(error) + L")");
+}
 
 void OperationLog::Record(LogEvent event, const std::string& description) {
     const char* code = LogEventCode(event);

@@ -77,6 +77,10 @@ public:
     // `description` is Windows-1251 text; empty leaves the description field out.
     void Write(LogEvent event, const std::string& description = {});
     void Write(LogEvent event, const std::wstring& description);
+    // Records that could not be written wait for a later write, and a log that stays unwritable
+    // would lose them unseen: they are tried once more, and raised as an error when they still wait.
+    // Called when a host call's work is done.
+    void CheckWritten();
 
     RealTime Date() const { return date_; }
     RealTime Now() const { return RealTime::Now(); }
