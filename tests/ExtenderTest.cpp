@@ -203,6 +203,29 @@ TEST_F(ExtenderTest, FailedDayChangeIsLoggedAndRetried) {
     EXPECT_TRUE(Records().back().starts_with("COUNTER.RESET\t;сброшен счётчик купюр \"Today\"")) << Records().back();
 }
 
+// A change that failed after the day's counter was reset is finished later without a second
+// reset: the notes counted in between stay.
+TEST_F(ExtenderTest, DayChangeFailedAfterItsResetDoesNotResetAgain) {
+    const RealTime today = RealTime::Now().Date();
+    RegKey(HKEY_CURRENT_USER, kPluginKey, true, kRegWriteAccess)[L"Today"] = Format(today - RealTime::kTicksPerDay, 0);
+    const std::wstring counter = std::wstring(kBillCountersKey) + L"\\Today\\RUB";
+    RegKey(HKEY_LOCAL_MACHINE, counter, true, kRegWriteAccess)[L"100"] = DWORD(3);
+    TerminalSide* side = Start();
+    {
+        DeniedKey denied(HKEY_CURRENT_USER, kPluginKey);
+        side->Day().TryTick();
+    }
+    EXPECT_TRUE(Records().back().starts_with("CALLBACK.ERROR\t;не удалось сменить текущую дату: ")) << Records().back();
+    RegKey(HKEY_LOCAL_MACHINE, counter, true, kRegWriteAccess)[L"100"] = DWORD(1);  // a note taken meanwhile
+    side->Day().TryTick();
+    EXPECT_EQ(side->Day().Today(), today);
+    EXPECT_EQ(Count(L"Today", L"RUB", L"100"), 1u);
+    std::vector<std::string> records = Records();
+    EXPECT_EQ(std::count_if(records.begin(), records.end(),
+                            [](const std::string& r) { return r.starts_with("COUNTER.RESET\t;сброшен счётчик купюр \"Today\""); }),
+              1);
+}
+
 TEST_F(ExtenderTest, SinkAnswersCountsAndTracesEachEvent) {
     RegKey debug(HKEY_CURRENT_USER, kDebugKey, true, kRegWriteAccess);
     debug[L"Show CashSession Events"] = DWORD(0);

@@ -1,4 +1,5 @@
 #include "Plugin/Counting/DayChange.h"
+#include "Plugin/Counting/BillCounters.h"
 #include "Framework/Exceptions.h"
 #include "Framework/Registry.h"
 #include "Plugin/Settings/Config.h"
@@ -73,8 +74,11 @@ void DayChange::TryTick() noexcept {
 void DayChange::Tick() {
     RealTime today = log_.Now().Date();
     if (today == today_) return;
-    // The new day counts only once the change went through, so a failed one is tried again.
-    periods_.ReportWithReset(ReportSteps::NextDay);
+    // The new day counts only once the change went through, so a failed one is tried again. A reset
+    // of the day's counter that went through before the failure is not redone: it would wipe the
+    // notes counted since.
+    if (CounterStore::ReadResetInfo(ReportSteps::NextDay.resetFirst).time.Date() != today)
+        periods_.ReportWithReset(ReportSteps::NextDay);
     RegKey::OpenToWrite(HKEY_CURRENT_USER, kPluginKey, kSource, __LINE__)[L"Today"] = Format(today, 0);
     today_ = today;
     log_.Roll(today_);
