@@ -2,6 +2,7 @@
 // the counting switch and the three settings dialogs. Changes are held until the panel applies them.
 #pragma once
 #include "Framework/AutoLayout.h"
+#include "Framework/ListView.h"
 #include "Plugin/Settings/Settings.h"
 #include "Plugin/Page/SettingsDialogs.h"
 #include "xdk/Source/Paylantra/ControlPluginPage.h"
@@ -50,6 +51,8 @@ private:
     HHOOK hook_ = nullptr;
     std::unique_ptr<RegMonitor> countersWatch_, collectWatch_;
     AutoLayout layout_;
+    // The list of notes asks for its rows: a refresh fills only those shown.
+    std::unique_ptr<ListRows> notes_;
     bool modified_ = false, counting_ = false, optionsChanged_ = false, alertsChanged_ = false, limitsChanged_ = false;
     // Which parts the page could read when it opened: only those may be written back.
     bool optionsRead_ = false, alertsRead_ = false, limitsRead_ = false, countingRead_ = false;
