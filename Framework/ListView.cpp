@@ -86,6 +86,10 @@ ListRows::~ListRows() {
 }
 
 void ListRows::Show(std::vector<Row> rows) {
+    // Only the rows that changed are drawn again: a refresh that changed one count redraws one row.
+    size_t first = 0, last = std::min(rows.size(), rows_.size());
+    while (first < last && rows[first] == rows_[first]) ++first;
+    while (last > first && rows[last - 1] == rows_[last - 1]) --last;
     rows_ = std::move(rows);
     HWND window = list_.Window();
     // As a list filled anew: no row selected or focused, the first row at the top. Each step is taken
@@ -99,8 +103,8 @@ void ListRows::Show(std::vector<Row> rows) {
     SendMessageW(window, LVM_SETSELECTIONMARK, 0, -1);
     if (list_.RowCount() != int(rows_.size()))
         SetCount(int(rows_.size()));
-    else
-        InvalidateRect(window, nullptr, TRUE);
+    else if (first < last)
+        SendMessageW(window, LVM_REDRAWITEMS, first, last - 1);
     if (SendMessageW(window, LVM_GETTOPINDEX, 0, 0) > 0) SendMessageW(window, LVM_ENSUREVISIBLE, 0, FALSE);
     if (const int left = GetScrollPos(window, SB_HORZ); left > 0) SendMessageW(window, LVM_SCROLL, WPARAM(-left), 0);
 }

@@ -124,6 +124,7 @@ bool TallymarkControlPage::OnPageWindow(HWND window) {
         .SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
     notes_.reset();
     notes_ = std::make_unique<ListRows>(GetDlgItem(window, kNotesList), std::vector<std::wstring>{L"Номинал", L"Кол-во", L"Сумма"});
+    for (int column = 0; column < 3; ++column) notes_->View().SetAlign(column, ListView::Right);
     PostMessageW(window, WM_COMMAND, kRefresh, 0);
     return true;
 }
@@ -220,9 +221,7 @@ void TallymarkControlPage::ArmWatch(std::unique_ptr<RegMonitor>& watch, const wc
 }
 
 void TallymarkControlPage::ShowNotes() {
-    HWND window = GetPageWindow();
     if (!notes_) return;
-    ListView list = notes_->View();
     std::vector<ListRows::Row> rows;
     std::wstring total;
     try {
@@ -238,9 +237,14 @@ void TallymarkControlPage::ShowNotes() {
         total = L"Не удалось прочитать счётчик купюр: " + CaughtText();
     }
     notes_->Show(std::move(rows));
-    notes_->AutoWidth(list.RowCount() > 0);
-    for (int column = 0; column < 3; ++column) list.SetAlign(column, ListView::Right);
-    SetDlgItemTextW(window, kTotalText, total.c_str());
+    notes_->AutoWidth(notes_->View().RowCount() > 0);
+    SetText(kTotalText, total);
+}
+
+// A text control is drawn again only when its text changed: most refreshes change one line or none.
+void TallymarkControlPage::SetText(int control, const std::wstring& text) {
+    HWND window = GetDlgItem(GetPageWindow(), control);
+    if (PLXDK::Standard::WindowText(window) != text) SetWindowTextW(window, text.c_str());
 }
 
 void TallymarkControlPage::ShowPrevious() {
@@ -260,7 +264,7 @@ void TallymarkControlPage::ShowPrevious() {
     } catch (...) {
         text = L"Не удалось прочитать сведения о предыдущей инкассации: " + CaughtText();
     }
-    SetDlgItemTextW(GetPageWindow(), kPreviousText, text.c_str());
+    SetText(kPreviousText, text);
 }
 
 bool TallymarkControlPage::OnHelp(const HELPINFO* request) {

@@ -40,6 +40,7 @@ private:
     void Refresh();
     void ShowNotes();
     void ShowPrevious();
+    void SetText(int control, const std::wstring& text);
     // Watches machine-tree `key`\`subkey` when it exists; each watch fires once.
     void ArmWatch(std::unique_ptr<RegMonitor>& watch, const wchar_t* key, const wchar_t* subkey);
     void SetModified();
