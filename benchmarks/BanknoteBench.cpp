@@ -3,7 +3,8 @@
 // (a root create, then per counter a create, a query, a set and a close), in the same run. The
 // plugin DLL is loaded as the terminal loads it; its registry imports, and this program's, are
 // redirected to count the calls. Run by ./tally bench; prints figures, never passes or fails.
-//   BanknoteBench.exe [notes per round [rounds]]
+//   BanknoteBench.exe [notes per round [rounds [notes per turn]]]
+#include "Bench.h"
 #include "Host/HostObjects.h"
 #include "Host/PluginHost.h"
 #include "Host/RegistryCalls.h"
@@ -26,44 +27,30 @@ const wchar_t* const kCounters[] = {L"App", L"Collect", L"Payment", L"Session", 
 const wchar_t kFloorKey[] = L"Software\\Velmor\\Paylantra\\Plugins\\Tallymark\\Bench Floor";
 
 struct Figures {
-    double msPerNote = 1e9;
+    double ms = 0;
     RegistryCalls::Counts calls{};
     unsigned notes = 0;
+    double MsPerNote() const { return ms / notes; }
     double CallsPerNote() const { return double(RegistryCalls::Total(calls)) / notes; }
+    void Add(const Figures& more) {
+        ms += more.ms;
+        for (size_t kind = 0; kind < calls.size(); ++kind) calls[kind] += more.calls[kind];
+        notes += more.notes;
+    }
 };
 
-class Stopwatch {
-public:
-    Stopwatch() {
-        QueryPerformanceFrequency(&frequency_);
-        QueryPerformanceCounter(&start_);
-    }
-    double Ms() const {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        return double(now.QuadPart - start_.QuadPart) * 1000.0 / double(frequency_.QuadPart);
-    }
-
-private:
-    LARGE_INTEGER frequency_, start_;
-};
-
-// Keeps the faster of two measurements of the same work; the counts are the same each round.
-void KeepBest(Figures& best, const Figures& round) {
-    if (round.msPerNote < best.msPerNote) best = round;
+// `notes` notes of the denominations in turn, from the `first`-th on.
+Figures Notes(Host::CashSession& session, const std::vector<uint32_t>& denominations, unsigned notes, unsigned first = 0) {
+    RegistryCalls::Reset();
+    Bench::Stopwatch watch;
+    for (unsigned i = first; i < first + notes; ++i) session.Accept(long(denominations[i % denominations.size()]), kCurrency);
+    return {watch.Ms(), RegistryCalls::Taken(), notes};
 }
 
-Figures Notes(Host::CashSession& session, const std::vector<uint32_t>& denominations, unsigned notes) {
+Figures Floor(const std::vector<uint32_t>& denominations, unsigned notes, unsigned first = 0) {
     RegistryCalls::Reset();
-    Stopwatch watch;
-    for (unsigned i = 0; i < notes; ++i) session.Accept(long(denominations[i % denominations.size()]), kCurrency);
-    return {watch.Ms() / notes, RegistryCalls::Taken(), notes};
-}
-
-Figures Floor(const std::vector<uint32_t>& denominations, unsigned notes) {
-    RegistryCalls::Reset();
-    Stopwatch watch;
-    for (unsigned i = 0; i < notes; ++i) {
+    Bench::Stopwatch watch;
+    for (unsigned i = first; i < first + notes; ++i) {
         const std::wstring value = std::to_wstring(denominations[i % denominations.size()]);
         HKEY root = nullptr;
         if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kFloorKey, 0, nullptr, 0, kRegWriteAccess, nullptr, &root, nullptr)) continue;
@@ -79,15 +66,40 @@ Figures Floor(const std::vector<uint32_t>& denominations, unsigned notes) {
         }
         RegCloseKey(root);
     }
-    return {watch.Ms() / notes, RegistryCalls::Taken(), notes};
+    return {watch.Ms(), RegistryCalls::Taken(), notes};
+}
+
+// A round: the floor and the path take turns in blocks of notes, so that a change in the machine's
+// load falls on both alike. Their ratio then holds still where each time alone moves.
+struct Round {
+    Figures note, floor;
+};
+
+Round Interleaved(Host::CashSession& session, const std::vector<uint32_t>& denominations, unsigned notes, unsigned block) {
+    Round round;
+    for (unsigned done = 0; done < notes; done += block) {
+        const unsigned count = std::min(block, notes - done);
+        round.floor.Add(Floor(denominations, count, done));
+        round.note.Add(Notes(session, denominations, count, done));
+    }
+    return round;
+}
+
+// The median time per note of the rounds, with the calls of the first (each round makes the same).
+Figures MedianFigures(const std::vector<Figures>& rounds) {
+    std::vector<double> ms;
+    for (const Figures& round : rounds) ms.push_back(round.MsPerNote());
+    Figures median = rounds.front();
+    median.ms = Bench::MedianOf(ms).value * median.notes;
+    return median;
 }
 
 void Print(const char* what, size_t stored, const Figures& f) {
-    std::printf("%s: %zu denominations stored, %.3f ms per note, %.1f registry calls per note (%s)\n", what, stored,
-                f.msPerNote, f.CallsPerNote(), RegistryCalls::Describe(f.calls, f.notes).c_str());
+    std::printf("%s (%s): %zu denominations stored, %.3f ms per note, %.1f registry calls per note (%s)\n", what,
+                Bench::kArch, stored, f.MsPerNote(), f.CallsPerNote(), RegistryCalls::Describe(f.calls, f.notes).c_str());
 }
 
-int Run(unsigned notes, unsigned rounds) {
+int Run(unsigned notes, unsigned rounds, unsigned block) {
     Host::ScratchHives hives;
     Host::ScratchTemp temp;
     RegKey(HKEY_LOCAL_MACHINE, Plugin::kPluginKey, true, kRegWriteAccess)[L"LogPath"] = temp.Folder() + L"\\Tallymark *.txt";
@@ -110,24 +122,33 @@ int Run(unsigned notes, unsigned rounds) {
             const std::vector<uint32_t> more = {1, 2, 5, 20, 200, 2000, 3, 25, 250, 2500};
             for (uint32_t d : stored) session.Accept(long(d), kCurrency);  // every counter holds all six
 
-            Figures note6, floor6, note16;
+            // A first round warms up what the others measure; its figures are dropped.
+            Interleaved(session, stored, notes, block);
+            std::vector<Figures> note6, floor6, note16;
+            std::vector<double> ratios;
             for (unsigned r = 0; r < rounds; ++r) {
-                KeepBest(floor6, Floor(stored, notes));
-                KeepBest(note6, Notes(session, stored, notes));
+                const Round round = Interleaved(session, stored, notes, block);
+                note6.push_back(round.note);
+                floor6.push_back(round.floor);
+                ratios.push_back(round.note.ms / round.floor.ms);
             }
             const size_t few = stored.size();
             for (uint32_t d : more) session.Accept(long(d), kCurrency);
             stored.insert(stored.end(), more.begin(), more.end());
-            for (unsigned r = 0; r < rounds; ++r) KeepBest(note16, Notes(session, {10, 50, 100, 500, 1000, 5000}, notes));
+            for (unsigned r = 0; r < rounds; ++r) note16.push_back(Notes(session, {10, 50, 100, 500, 1000, 5000}, notes));
 
-            std::printf("%u notes per round, best of %u rounds\n", notes, rounds);
-            Print("banknote", few, note6);
-            Print("floor", few, floor6);
-            std::printf("banknote/floor ratio: %.2f\n", note6.msPerNote / floor6.msPerNote);
-            Print("banknote", stored.size(), note16);
+            std::printf("banknote bench (%s): %u notes per round, path and floor taking turns of %u note%s; medians of %u rounds\n",
+                        Bench::kArch, notes, block, block == 1 ? "" : "s", rounds);
+            const Figures path = MedianFigures(note6), bare = MedianFigures(floor6), grown = MedianFigures(note16);
+            Print("banknote", few, path);
+            Print("floor", few, bare);
+            const Bench::Median ratio = Bench::MedianOf(ratios);
+            std::printf("banknote/floor ratio (%s): %.2f (spread %.0f%% over %zu rounds, all within %.0f%%)\n", Bench::kArch,
+                        ratio.value, ratio.spread * 100, ratio.rounds, ratio.range * 100);
+            Print("banknote", stored.size(), grown);
             const double extra = double(stored.size() - few);
-            std::printf("growth per stored denomination: %+.2f registry calls, %+.3f ms\n",
-                        (note16.CallsPerNote() - note6.CallsPerNote()) / extra, (note16.msPerNote - note6.msPerNote) / extra);
+            std::printf("growth per stored denomination (%s): %+.2f registry calls, %+.3f ms\n", Bench::kArch,
+                        (grown.CallsPerNote() - path.CallsPerNote()) / extra, (grown.MsPerNote() - path.MsPerNote()) / extra);
             terminal.EndCashSession();
             terminal.NotifyExit();
         }
@@ -141,10 +162,11 @@ int Run(unsigned notes, unsigned rounds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const unsigned notes = argc > 1 ? unsigned(std::max(1, std::atoi(argv[1]))) : 100;
-    const unsigned rounds = argc > 2 ? unsigned(std::max(1, std::atoi(argv[2]))) : 5;
+    const unsigned notes = argc > 1 ? unsigned(std::max(1, std::atoi(argv[1]))) : 200;
+    const unsigned rounds = argc > 2 ? unsigned(std::max(1, std::atoi(argv[2]))) : 15;
+    const unsigned block = argc > 3 ? unsigned(std::max(1, std::atoi(argv[3]))) : 10;
     try {
-        return Run(notes, rounds);
+        return Run(notes, rounds, block);
     } catch (const std::exception& error) {
         std::printf("failed: %s\n", error.what());
     }

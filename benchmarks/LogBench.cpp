@@ -1,6 +1,7 @@
 // Records per second of the operation log: CASH.ACCEPT records of a realistic length written one by
 // one into the day's file, as counting writes them. Run by ./tally bench.
 //   LogBench.exe [records [rounds]]
+#include "Bench.h"
 #include "Plugin/Counting/PLLog.h"
 #include "Framework/Text.h"
 #include <algorithm>
@@ -38,7 +39,8 @@ int main(int argc, char** argv) {
         FindClose(search);
     }
     RemoveDirectoryW(folder.c_str());
-    std::printf("log: %u CASH.ACCEPT records with %zu-byte descriptions, best of %u: %.3f s\n", records, text.size(), rounds, best);
-    std::printf("log records per second: %.0f\n", records / best);
+    std::printf("log (%s): %u CASH.ACCEPT records with %zu-byte descriptions, best of %u: %.3f s\n", Bench::kArch, records,
+                text.size(), rounds, best);
+    std::printf("log records per second (%s): %.0f\n", Bench::kArch, records / best);
     return 0;
 }

@@ -4,6 +4,7 @@
 // V, 2V, 4V and 8V: the time per block stays flat when scopes cost what they bind.
 // "MacroBench.exe sizes" times templates of 10 KB, 100 KB, 1 MB and 8 MB and says whether the time
 // grows linearly with the size (./tally bench runs this).
+#include "Bench.h"
 #include "MacroProc/MacroProc.h"
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +49,7 @@ int ScopeScaling(size_t v) {
         const size_t produced = processor.Process(text).size();
         QueryPerformanceCounter(&t1);
         const double seconds = Seconds(t0, t1, freq);
-        std::printf("V %6zu: template %.2f M chars, output %zu chars, %.3f s, %.2f us per V\n", n,
+        std::printf("V %6zu (%s): template %.2f M chars, output %zu chars, %.3f s, %.2f us per V\n", n, Bench::kArch,
                     double(text.size()) / (1024.0 * 1024.0), produced, seconds, seconds * 1e6 / double(n));
     }
     return 0;
@@ -86,11 +87,12 @@ int Sizes() {
         const double perChar = seconds / double(text.size());
         if (firstPerChar == 0) firstPerChar = perChar;
         lastPerChar = perChar;
-        std::printf("template %s: %zu chars in, %zu chars out, %.4f s, %.2f M chars/s\n", label, text.size(), produced,
+        std::printf("template %s (%s): %zu chars in, %zu chars out, %.4f s, %.2f M chars/s\n", label, Bench::kArch, text.size(), produced,
                     seconds, double(text.size()) / seconds / 1e6);
     }
     const double growth = lastPerChar / firstPerChar;
-    std::printf("template time per char, 8 MB against 10 KB: %.2fx (%s)\n", growth, growth <= 1.5 ? "linear" : "NOT linear");
+    std::printf("template time per char, 8 MB against 10 KB (%s): %.2fx (%s)\n", Bench::kArch, growth,
+                growth <= 1.5 ? "linear" : "NOT linear");
     return 0;
 }
 
@@ -105,7 +107,7 @@ int main(int argc, char** argv) {
     size_t produced = 0;
     const double best = BestRun(text, 5, produced);
     const double mb = double(text.size()) / (1024.0 * 1024.0);
-    std::printf("template %.2f M chars, output %.2f M chars, best of 5: %.3f s, %.1f M chars/s\n", mb,
+    std::printf("template (%s) %.2f M chars, output %.2f M chars, best of 5: %.3f s, %.1f M chars/s\n", Bench::kArch, mb,
                 double(produced) / (1024.0 * 1024.0), best, mb / best);
     return 0;
 }

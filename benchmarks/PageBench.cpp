@@ -3,6 +3,7 @@
 // one refresh, the list filled with a row per denomination. The page is the plugin DLL's own, in the
 // simulated panel. Run by ./tally bench; prints figures, never passes or fails.
 //   PageBench.exe [refreshes per round [rounds]]
+#include "Bench.h"
 #include "Host/PluginHost.h"
 #include "Host/RegistryCalls.h"
 #include "Host/Scenario.h"
@@ -67,7 +68,7 @@ int Run(unsigned refreshes, unsigned rounds) {
     {
         Host::Scenario scenario(Host::DefaultPluginPath());
         scenario.print = [](const std::wstring&) {};
-        std::printf("%u refreshes per round, best of %u rounds\n", refreshes, rounds);
+        std::printf("page bench (%s): %u refreshes per round, best of %u rounds\n", Bench::kArch, refreshes, rounds);
         for (unsigned count : {10u, 100u, 1000u}) {
             StoreDenominations(count);
             if (!scenario.RunLine(L"control open")) {
@@ -85,8 +86,8 @@ int Run(unsigned refreshes, unsigned rounds) {
                 std::printf("the list shows %d rows, not %u\n", best.rows, count);
                 status = 1;
             }
-            std::printf("page refresh, %u denominations: %.3f ms per refresh, %.1f registry calls per refresh (%s)\n",
-                        count, best.msPerRefresh, double(RegistryCalls::Total(best.calls)) / best.refreshes,
+            std::printf("page refresh, %u denominations (%s): %.3f ms per refresh, %.1f registry calls per refresh (%s)\n",
+                        count, Bench::kArch, best.msPerRefresh, double(RegistryCalls::Total(best.calls)) / best.refreshes,
                         RegistryCalls::Describe(best.calls, best.refreshes).c_str());
             scenario.RunLine(L"control close");
         }

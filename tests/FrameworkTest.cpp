@@ -1,6 +1,7 @@
 #include "AppLog/AppLog.h"
 #include "Framework/Com.h"
 #include "Framework/Exceptions.h"
+#include "Framework/ListView.h"
 #include "Framework/Numbers.h"
 #include "Framework/Paths.h"
 #include "Framework/RealTime.h"
@@ -253,6 +254,50 @@ TEST(Paths, CreatePathMakesEveryFolder) {
     WriteBytes(file, "x");
     EXPECT_TRUE(FileExists(file));
     EXPECT_FALSE(CreatePath(file + "\\sub"));  // below a file
+}
+
+// A list that asks for its rows shows what a list holding them shows, cell by cell and in its
+// columns' widths; typing finds a row, and new rows drop the selection.
+TEST(ListRows, ShowWhatAListHoldingTheRowsShows) {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 400, 200, nullptr, nullptr, nullptr, nullptr);
+    auto list = [parent](DWORD style) {
+        return CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | style, 0, 0,
+                               300, 80, parent, nullptr, nullptr, nullptr);
+    };
+    HWND holding = list(0), asking = list(LVS_OWNERDATA);
+    const std::vector<std::wstring> titles = {L"Номинал", L"Кол-во", L"Сумма"};
+    std::vector<ListRows::Row> rows;
+    for (int d : {10, 50, 100, 500, 1000, 5000, 100000})
+        rows.push_back({L"RUB\u00A0" + std::to_wstring(d), std::to_wstring(d % 7), std::to_wstring(d * (d % 7))});
+    rows.push_back({L"USD\u00A020", L"3", L"60"});
+    ListView held(holding);
+    for (const std::wstring& title : titles) held.AddColumn(title);
+    for (int row = 0; row < int(rows.size()); ++row)
+        for (int column = 0; column < 3; ++column) {
+            LVITEMW item{};
+            item.mask = LVIF_TEXT;
+            item.iItem = row;
+            item.iSubItem = column;
+            item.pszText = rows[size_t(row)][size_t(column)].data();
+            SendMessageW(holding, column ? LVM_SETITEMTEXTW : LVM_INSERTITEMW, WPARAM(row), reinterpret_cast<LPARAM>(&item));
+        }
+    ListRows asked(asking, titles);
+    asked.Show(rows);
+    held.AutoWidth(true);
+    asked.AutoWidth(true);
+    ASSERT_EQ(asked.View().RowCount(), int(rows.size()));
+    for (int column = 0; column < 3; ++column) {
+        EXPECT_EQ(SendMessageW(asking, LVM_GETCOLUMNWIDTH, column, 0), SendMessageW(holding, LVM_GETCOLUMNWIDTH, column, 0))
+            << "column " << column;
+        for (int row = 0; row < int(rows.size()); ++row) EXPECT_EQ(asked.View().Cell(row, column), held.Cell(row, column));
+    }
+    SendMessageW(asking, WM_CHAR, L'u', 1);
+    EXPECT_EQ(SendMessageW(asking, LVM_GETNEXTITEM, WPARAM(-1), LVNI_SELECTED), LRESULT(rows.size() - 1));
+    asked.Show(rows);
+    EXPECT_EQ(SendMessageW(asking, LVM_GETNEXTITEM, WPARAM(-1), LVNI_SELECTED), -1);
+    DestroyWindow(parent);
 }
 
 TEST_F(RegistryTest, ValuesOfTheWrongTypeAreNotReadable) {

@@ -120,9 +120,11 @@ bool TallymarkControlPage::OnPageWindow(HWND window) {
         CheckDlgButton(window, kCountingBox, plugin[L"Disabled"].IntOr(0, kSource, __LINE__) == 0 ? BST_CHECKED : BST_UNCHECKED);
         countingRead_ = true;
     });
-    ListView list(GetDlgItem(window, kNotesList));
-    list.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
-    for (const wchar_t* title : {L"Номинал", L"Кол-во", L"Сумма"}) list.AddColumn(title);
+    ListView(GetDlgItem(window, kNotesList))
+        .SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    notes_.reset();
+    notes_ = std::make_unique<ListRows>(GetDlgItem(window, kNotesList), std::vector<std::wstring>{L"Номинал", L"Кол-во", L"Сумма"});
+    for (int column = 0; column < 3; ++column) notes_->View().SetAlign(column, ListView::Right);
     PostMessageW(window, WM_COMMAND, kRefresh, 0);
     return true;
 }
@@ -219,28 +221,30 @@ void TallymarkControlPage::ArmWatch(std::unique_ptr<RegMonitor>& watch, const wc
 }
 
 void TallymarkControlPage::ShowNotes() {
-    HWND window = GetPageWindow();
-    ListView list(GetDlgItem(window, kNotesList));
+    if (!notes_) return;
+    std::vector<ListRows::Row> rows;
     std::wstring total;
-    {
-        ListView::Batch batch(list);
-        list.Clear();
-        try {
-            if (counting_) {
-                BillSet bills = CounterStore::Load(L"Collect");
-                for (const auto& [currency, denominations] : bills.Items())
-                    for (const auto& [denomination, count] : denominations)
-                        list.AddRow({currency.str() + kNbsp + Unsigned(denomination), std::to_wstring(int(count)),
-                                     std::to_wstring(int(count * denomination))});
-                total = bills.TotalCount() == 0 ? L"Нет принятых купюр" : L"Принято: " + BillSummary(bills);
-            }
-        } catch (...) {
-            total = L"Не удалось прочитать счётчик купюр: " + CaughtText();
+    try {
+        if (counting_) {
+            BillSet bills = CounterStore::Load(L"Collect");
+            for (const auto& [currency, denominations] : bills.Items())
+                for (const auto& [denomination, count] : denominations)
+                    rows.push_back({currency.str() + kNbsp + Unsigned(denomination), std::to_wstring(int(count)),
+                                    std::to_wstring(int(count * denomination))});
+            total = bills.TotalCount() == 0 ? L"Нет принятых купюр" : L"Принято: " + BillSummary(bills);
         }
+    } catch (...) {
+        total = L"Не удалось прочитать счётчик купюр: " + CaughtText();
     }
-    list.AutoWidth(list.RowCount() > 0);
-    for (int column = 0; column < 3; ++column) list.SetAlign(column, ListView::Right);
-    SetDlgItemTextW(window, kTotalText, total.c_str());
+    notes_->Show(std::move(rows));
+    notes_->AutoWidth(notes_->View().RowCount() > 0);
+    SetText(kTotalText, total);
+}
+
+// A text control is drawn again only when its text changed: most refreshes change one line or none.
+void TallymarkControlPage::SetText(int control, const std::wstring& text) {
+    HWND window = GetDlgItem(GetPageWindow(), control);
+    if (PLXDK::Standard::WindowText(window) != text) SetWindowTextW(window, text.c_str());
 }
 
 void TallymarkControlPage::ShowPrevious() {
@@ -260,7 +264,7 @@ void TallymarkControlPage::ShowPrevious() {
     } catch (...) {
         text = L"Не удалось прочитать сведения о предыдущей инкассации: " + CaughtText();
     }
-    SetDlgItemTextW(GetPageWindow(), kPreviousText, text.c_str());
+    SetText(kPreviousText, text);
 }
 
 bool TallymarkControlPage::OnHelp(const HELPINFO* request) {

@@ -2,6 +2,7 @@
 // the counting switch and the three settings dialogs. Changes are held until the panel applies them.
 #pragma once
 #include "Framework/AutoLayout.h"
+#include "Framework/ListView.h"
 #include "Plugin/Settings/Settings.h"
 #include "Plugin/Page/SettingsDialogs.h"
 #include "xdk/Source/Paylantra/ControlPluginPage.h"
@@ -39,6 +40,7 @@ private:
     void Refresh();
     void ShowNotes();
     void ShowPrevious();
+    void SetText(int control, const std::wstring& text);
     // Watches machine-tree `key`\`subkey` when it exists; each watch fires once.
     void ArmWatch(std::unique_ptr<RegMonitor>& watch, const wchar_t* key, const wchar_t* subkey);
     void SetModified();
@@ -50,6 +52,8 @@ private:
     HHOOK hook_ = nullptr;
     std::unique_ptr<RegMonitor> countersWatch_, collectWatch_;
     AutoLayout layout_;
+    // The list of notes asks for its rows: a refresh fills only those shown.
+    std::unique_ptr<ListRows> notes_;
     bool modified_ = false, counting_ = false, optionsChanged_ = false, alertsChanged_ = false, limitsChanged_ = false;
     // Which parts the page could read when it opened: only those may be written back.
     bool optionsRead_ = false, alertsRead_ = false, limitsRead_ = false, countingRead_ = false;
