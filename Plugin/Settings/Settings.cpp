@@ -27,7 +27,7 @@ constexpr LimitEntrySpec kLimitEntries[] = {
     {L"control.total[*].hardFailure", true, LimitAction::Blocking},
 };
 
-std::wstring EntryName(const LimitEntrySpec& spec) { return spec.sum ? SubstituteCurrency(spec.name) : spec.name; }
+std::wstring EntryName(const LimitEntrySpec& shape) { return shape.sum ? SubstituteCurrency(shape.name) : shape.name; }
 
 std::wstring EntryPath(const std::wstring& name) { return std::wstring(kCounterLimitsKey) + L"\\" + name; }
 
@@ -42,15 +42,15 @@ bool StackerLimit::*ActionField(LimitAction action) {
     return &StackerLimit::blocking;
 }
 
-// The entry `spec` makes under `name`, when the limit has both its kind and its action.
-std::optional<StackerLimit::Entry> MakeEntry(const StackerLimit& limit, const LimitEntrySpec& spec, std::wstring name) {
-    if (!(spec.sum ? limit.sumLimited : limit.countLimited) || !(limit.*ActionField(spec.action))) return std::nullopt;
-    StackerLimit::Entry entry{std::move(name), {}, spec.sum ? limit.sumLimit : limit.countLimit, L"set failure", L"reset failure",
-                              FailureOf(spec.action)};
+// The entry `shape` makes under `name`, when the limit has both its kind and its action.
+std::optional<StackerLimit::Entry> MakeEntry(const StackerLimit& limit, const LimitEntrySpec& shape, std::wstring name) {
+    if (!(shape.sum ? limit.sumLimited : limit.countLimited) || !(limit.*ActionField(shape.action))) return std::nullopt;
+    StackerLimit::Entry entry{std::move(name), {}, shape.sum ? limit.sumLimit : limit.countLimit, L"set failure", L"reset failure",
+                              FailureOf(shape.action)};
     // The published value the entry watches: the notes, or the amount of the plugin's currency.
-    entry.prop = spec.sum ? SubstituteCurrency(L"Tallymark.BillCounter.Collect.[*].All.Total")
+    entry.prop = shape.sum ? SubstituteCurrency(L"Tallymark.BillCounter.Collect.[*].All.Total")
                           : L"Tallymark.BillCounter.Collect.All.All.Count";
-    if (spec.action == LimitAction::Notice) {
+    if (shape.action == LimitAction::Notice) {
         entry.setValue = L"set alert";
         entry.resetValue = L"reset alert";
         entry.target = kLimitAlert;
@@ -150,40 +150,40 @@ StackerLimit StackerLimit::Read(bool overflowAlertOn) {
     StackerLimit limit;
     RegKey mapping = RegKey::OpenToRead(HKEY_LOCAL_MACHINE, kConfigAlertEventsKey, kSource, __LINE__);
     const std::wstring overflowAlert = mapping[kOverflowEvent].TextOr(kOverflowEvent, kSource, __LINE__);
-    for (const LimitEntrySpec& spec : kLimitEntries) {
-        RegKey key = RegKey::OpenToRead(HKEY_LOCAL_MACHINE, EntryPath(EntryName(spec)), kSource, __LINE__);
+    for (const LimitEntrySpec& shape : kLimitEntries) {
+        RegKey key = RegKey::OpenToRead(HKEY_LOCAL_MACHINE, EntryPath(EntryName(shape)), kSource, __LINE__);
         unsigned max = key[L"max"].IntOr(0, kSource, __LINE__);
         if (max != 0) {
-            bool& limited = spec.sum ? limit.sumLimited : limit.countLimited;
-            unsigned& value = spec.sum ? limit.sumLimit : limit.countLimit;
+            bool& limited = shape.sum ? limit.sumLimited : limit.countLimited;
+            unsigned& value = shape.sum ? limit.sumLimit : limit.countLimit;
             if (!limited || max < value) value = max;
             limited = true;
         }
         bool action = false;
-        if (spec.action == LimitAction::Notice) {
+        if (shape.action == LimitAction::Notice) {
             std::wstring alert = key[L"set alert"].TextOr(L"", kSource, __LINE__);
             action = !alert.empty() && overflowAlertOn && EqualNoCase(overflowAlert, alert);
         } else {
-            action = EqualNoCase(key[L"set failure"].TextOr(L"", kSource, __LINE__), FailureOf(spec.action));
+            action = EqualNoCase(key[L"set failure"].TextOr(L"", kSource, __LINE__), FailureOf(shape.action));
         }
-        if (action) limit.*ActionField(spec.action) = true;
+        if (action) limit.*ActionField(shape.action) = true;
     }
     return limit;
 }
 
 std::vector<StackerLimit::Entry> StackerLimit::Entries() const {
     std::vector<Entry> entries;
-    for (const LimitEntrySpec& spec : kLimitEntries)
-        if (auto entry = MakeEntry(*this, spec, EntryName(spec))) entries.push_back(std::move(*entry));
+    for (const LimitEntrySpec& shape : kLimitEntries)
+        if (auto entry = MakeEntry(*this, shape, EntryName(shape))) entries.push_back(std::move(*entry));
     return entries;
 }
 
 void StackerLimit::Write() const {
     RegKey limits = RegKey::OpenToWrite(HKEY_LOCAL_MACHINE, kCounterLimitsKey, kSource, __LINE__);
-    for (const LimitEntrySpec& spec : kLimitEntries) {
-        const std::wstring name = EntryName(spec);
+    for (const LimitEntrySpec& shape : kLimitEntries) {
+        const std::wstring name = EntryName(shape);
         limits.DeleteSubkey(name);
-        auto entry = MakeEntry(*this, spec, name);
+        auto entry = MakeEntry(*this, shape, name);
         if (!entry) continue;
         RegKey key = RegKey::OpenToWrite(limits.Handle(), name, kSource, __LINE__);
         entry->Values([&](const wchar_t* value, const auto& data) { key[value] = data; });
