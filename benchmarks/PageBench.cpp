@@ -1,6 +1,8 @@
-// The control page's refresh (its command 533, the one a counter change or the F5 key also runs)
-// with 10, 100 and 1,000 denominations in the stacker's counter: the time and the registry calls of
-// one refresh, the list filled with a row per denomination. The page is the plugin DLL's own, in the
+// The control page's refresh with 10, 100 and 1,000 denominations in the stacker's counter and in the
+// previous collection: the time and the registry calls of one refresh, the list filled with a row per
+// denomination. Two kinds: the one every note brings (a count goes up, the counter's watch asks for the
+// refresh, the list shows the new count: the time runs from the note's write until then), and the one
+// that reads everything again (command 533, as the F5 key). The page is the plugin DLL's own, in the
 // simulated panel. Run by ./tally bench; prints figures, never passes or fails.
 //   PageBench.exe [refreshes per round [rounds]]
 #include "Bench.h"
@@ -15,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 
 using Host::RegistryCalls;
 using Plugin::TallymarkControlPage;
@@ -44,14 +47,16 @@ void StoreDenominations(unsigned count) {
     }
 }
 
-Figures Refreshes(Host::Scenario& scenario, unsigned refreshes) {
-    auto& page = scenario.Host().Panel().Pages().front();
+// Each refresh comes from `refresh` (its number), and is done once `shown` says so.
+template <class Refresh, class Shown>
+Figures Refreshes(Host::Scenario& scenario, unsigned refreshes, Refresh refresh, Shown shown) {
     RegistryCalls::Reset();
     const auto start = std::chrono::steady_clock::now();
     for (unsigned i = 0; i < refreshes; ++i) {
-        long result = 0;
-        page.page->Command(TallymarkControlPage::kRefresh, 0, &result);
-        Host::PumpMessages(0);
+        refresh(i);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (Host::PumpMessages(0); !shown(i); Host::PumpMessages(0))
+            if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("the page did not show a note within 10 s");
     }
     const std::chrono::duration<double, std::milli> spent = std::chrono::steady_clock::now() - start;
     Figures figures{spent.count() / refreshes, RegistryCalls::Taken(), refreshes, 0};
@@ -77,18 +82,33 @@ int Run(unsigned refreshes, unsigned rounds) {
                 break;
             }
             RegistryCalls::Redirect(GetModuleHandleW(L"Tallymark.dll"));
-            Figures best;
-            for (unsigned r = 0; r < rounds; ++r) {
-                Figures round = Refreshes(scenario, refreshes);
-                if (round.msPerRefresh < best.msPerRefresh) best = round;
+            auto& page = scenario.Host().Panel().Pages().front();
+            ListView list(Host::PageControl(scenario, TallymarkControlPage::kNotesList));
+            RegKey counter(HKEY_LOCAL_MACHINE, std::wstring(Plugin::kBillCountersKey) + L"\\Collect\\RUB", false, kRegWriteAccess);
+            DWORD notes = 1;
+            auto note = [&](unsigned) { counter[L"1"] = ++notes; };
+            auto noteShown = [&](unsigned) { return list.Cell(0, 1) == std::to_wstring(notes); };
+            auto readAll = [&](unsigned) {
+                long result = 0;
+                page.page->Command(TallymarkControlPage::kRefresh, 0, &result);
+            };
+            auto done = [](unsigned) { return true; };
+            for (bool afterNote : {true, false}) {
+                Figures best;
+                for (unsigned r = 0; r < rounds; ++r) {
+                    Figures round = afterNote ? Refreshes(scenario, refreshes, note, noteShown)
+                                              : Refreshes(scenario, refreshes, readAll, done);
+                    if (round.msPerRefresh < best.msPerRefresh) best = round;
+                }
+                if (best.rows != int(count)) {
+                    std::printf("the list shows %d rows, not %u\n", best.rows, count);
+                    status = 1;
+                }
+                std::printf("page refresh %s, %u denominations (%s): %.3f ms per refresh, %.1f registry calls per refresh (%s)\n",
+                            afterNote ? "after a note" : "reading all (F5)", count, Bench::kArch, best.msPerRefresh,
+                            double(RegistryCalls::Total(best.calls)) / best.refreshes,
+                            RegistryCalls::Describe(best.calls, best.refreshes).c_str());
             }
-            if (best.rows != int(count)) {
-                std::printf("the list shows %d rows, not %u\n", best.rows, count);
-                status = 1;
-            }
-            std::printf("page refresh, %u denominations (%s): %.3f ms per refresh, %.1f registry calls per refresh (%s)\n",
-                        count, Bench::kArch, best.msPerRefresh, double(RegistryCalls::Total(best.calls)) / best.refreshes,
-                        RegistryCalls::Describe(best.calls, best.refreshes).c_str());
             scenario.RunLine(L"control close");
         }
     }

@@ -47,19 +47,20 @@ std::wstring CaughtText() { return ReasonOf(std::current_exception()).value_or(L
 // A registry watch that asks the page window for a refresh when it fires.
 class TallymarkControlPage::RegMonitor : public WaitCallback {
 public:
-    RegMonitor(std::unique_ptr<MTSys::RegKeyChangeMonitor> watch, HWND window)
-        : WaitCallback(watch->GetHandle()), watch_(std::move(watch)), window_(window) {}
+    RegMonitor(std::unique_ptr<MTSys::RegKeyChangeMonitor> watch, HWND window, WPARAM command)
+        : WaitCallback(watch->GetHandle()), watch_(std::move(watch)), window_(window), command_(command) {}
     ~RegMonitor() override { Release(); }
     // The watch goes only once no callback can run; the lock is not held while waiting for that.
     void Release() override {
         WaitCallback::Release();
         watch_.reset();
     }
-    void OnSignal(bool) override { PostMessageW(window_, WM_COMMAND, kRefresh, 0); }
+    void OnSignal(bool) override { PostMessageW(window_, WM_COMMAND, command_, 0); }
 
 private:
     std::unique_ptr<MTSys::RegKeyChangeMonitor> watch_;
     HWND window_;
+    WPARAM command_;
 };
 
 TallymarkControlPage::TallymarkControlPage(IDispatch* panel)
@@ -70,8 +71,8 @@ TallymarkControlPage::TallymarkControlPage(IDispatch* panel)
 }
 
 TallymarkControlPage::~TallymarkControlPage() {
-    countersWatch_.reset();
-    collectWatch_.reset();
+    countersWatch_ = {};
+    collectWatch_ = {};
     if (g_hookPage == this) g_hookPage = nullptr;
     if (hook_) UnhookWindowsHookEx(hook_);
 }
@@ -135,7 +136,7 @@ bool TallymarkControlPage::OnCommand(WPARAM wParam, LPARAM) {
     bool clicked = HIWORD(wParam) == BN_CLICKED;
     switch (id) {
     case kRefresh:
-        Refresh();
+        Refresh(HIWORD(wParam) == kCounterChanged);
         return true;
     case kCountingBox:
         if (!clicked) return false;
@@ -191,33 +192,43 @@ void TallymarkControlPage::SetModified() {
     }
 }
 
-void TallymarkControlPage::Refresh() {
+void TallymarkControlPage::Refresh(bool counterChanged) {
     HWND window = GetPageWindow();
     if (!window) return;
     counting_ = IsDlgButtonChecked(window, kCountingBox) == BST_CHECKED;
+    // A note changes the counter alone: the previous collection stays as read while its watch, armed
+    // before that read, has not asked for a refresh. With many denominations the reads are most of a
+    // refresh's time, and one comes with every note.
+    const bool counterOnly = counterChanged && counting_ && collectWatch_.complete && previousRead_;
     for (int control : {kNotesGroup, kNotesList, kCollectButton, kAlertsButton, kLimitButton, kTotalText, kPreviousText})
         EnableWindow(GetDlgItem(window, control), counting_);
     if (counting_) {
-        ArmWatch(countersWatch_, kBillCountersKey, L"Collect");
-        ArmWatch(collectWatch_, kPluginKey, L"Collect");
+        ArmWatch(countersWatch_, kBillCountersKey, L"Collect", MAKEWPARAM(kRefresh, kCounterChanged));
+        if (!counterOnly) ArmWatch(collectWatch_, kPluginKey, L"Collect", kRefresh);
     } else {
-        countersWatch_.reset();
-        collectWatch_.reset();
+        countersWatch_ = {};
+        collectWatch_ = {};
     }
     ShowNotes();
-    ShowPrevious();
+    if (!counterOnly) ShowPrevious();
 }
 
-void TallymarkControlPage::ArmWatch(std::unique_ptr<RegMonitor>& watch, const wchar_t* key, const wchar_t* subkey) {
-    RegKey parent(HKEY_LOCAL_MACHINE, key, false, kRegReadAccess);
-    if (!parent || !RegKey(parent.Handle(), subkey, false, kRegReadAccess)) {
-        watch.reset();
-        return;
-    }
-    auto monitor = std::make_unique<MTSys::RegKeyChangeMonitor>(parent.Handle(), subkey, true, REG_NOTIFY_CHANGE_LAST_SET);
-    auto fresh = std::make_unique<RegMonitor>(std::move(monitor), GetPageWindow());
-    if (!fresh->Register(WT_EXECUTEONLYONCE, INFINITE)) fresh.reset();
-    watch = std::move(fresh);
+// The names under the parent come first: a key made after they are watched is seen by them, one made
+// before has its values watched here.
+void TallymarkControlPage::ArmWatch(PartWatch& watch, const wchar_t* parent, const wchar_t* name, WPARAM command) {
+    auto arm = [&](HKEY key, const wchar_t* subkey, bool subtree, DWORD filter) {
+        auto monitor = std::make_unique<MTSys::RegKeyChangeMonitor>(key, subkey, subtree, filter);
+        auto fresh = std::make_unique<RegMonitor>(std::move(monitor), GetPageWindow(), command);
+        if (!fresh->Register(WT_EXECUTEONLYONCE, INFINITE)) fresh.reset();
+        return fresh;
+    };
+    watch = {};
+    RegKey parentKey(HKEY_LOCAL_MACHINE, parent, false, kRegReadAccess);
+    if (!parentKey) return;
+    watch.names = arm(parentKey.Handle(), nullptr, false, REG_NOTIFY_CHANGE_NAME);
+    const bool exists = bool(RegKey(parentKey.Handle(), name, false, kRegReadAccess));
+    if (exists) watch.values = arm(parentKey.Handle(), name, true, REG_NOTIFY_CHANGE_LAST_SET);
+    watch.complete = watch.names && (watch.values || !exists);
 }
 
 void TallymarkControlPage::ShowNotes() {
@@ -249,6 +260,7 @@ void TallymarkControlPage::SetText(int control, const std::wstring& text) {
 
 void TallymarkControlPage::ShowPrevious() {
     std::wstring text;
+    previousRead_ = false;
     try {
         if (counting_) {
             RegKey collect(HKEY_LOCAL_MACHINE, kCollectKey, false, kRegReadAccess);
@@ -261,6 +273,7 @@ void TallymarkControlPage::ShowPrevious() {
                 text = L"Нет сведений о предыдущей инкассации";
             }
         }
+        previousRead_ = true;
     } catch (...) {
         text = L"Не удалось прочитать сведения о предыдущей инкассации: " + CaughtText();
     }

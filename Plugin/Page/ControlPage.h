@@ -24,6 +24,8 @@ public:
         kTotalText = 1464,
         kRefresh = 533,
     };
+    // The notification code of the refresh that the counter's watch asks for: only the counter changed.
+    enum : WORD { kCounterChanged = 0x5CC };
 
     explicit TallymarkControlPage(IDispatch* panel);
 
@@ -37,12 +39,20 @@ protected:
 private:
     class RegMonitor;
 
-    void Refresh();
+    // Reads everything again, or only the counter when that alone is known to have changed.
+    void Refresh(bool counterChanged);
     void ShowNotes();
     void ShowPrevious();
     void SetText(int control, const std::wstring& text);
-    // Watches machine-tree `key`\`subkey` when it exists; each watch fires once.
-    void ArmWatch(std::unique_ptr<RegMonitor>& watch, const wchar_t* key, const wchar_t* subkey);
+    // What the page watches of a part it shows, machine-tree `parent`\`name`: the values under the key,
+    // and the names under its parent, which see the key made, deleted or made anew (a counter's reset
+    // does that, and a watch on a deleted key stays silent). Each watch fires once, posting its command.
+    struct PartWatch {
+        std::unique_ptr<RegMonitor> values, names;
+        // Every change of the part will be told.
+        bool complete = false;
+    };
+    void ArmWatch(PartWatch& watch, const wchar_t* parent, const wchar_t* name, WPARAM command);
     void SetModified();
     void CoupleLimitToAlerts();
     void CoupleAlertsToLimit();
@@ -50,10 +60,12 @@ private:
 
     HACCEL accelerators_;
     HHOOK hook_ = nullptr;
-    std::unique_ptr<RegMonitor> countersWatch_, collectWatch_;
+    PartWatch countersWatch_, collectWatch_;
     AutoLayout layout_;
     // The list of notes asks for its rows: a refresh fills only those shown.
     std::unique_ptr<ListRows> notes_;
+    // The previous collection's line shows what was read, not a failure to read it.
+    bool previousRead_ = false;
     bool modified_ = false, counting_ = false, optionsChanged_ = false, alertsChanged_ = false, limitsChanged_ = false;
     // Which parts the page could read when it opened: only those may be written back.
     bool optionsRead_ = false, alertsRead_ = false, limitsRead_ = false, countingRead_ = false;
