@@ -32,10 +32,13 @@ void PrintFrame(const void* address) {
 // the input being tried.
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
     const EXCEPTION_RECORD& record = *info->ExceptionRecord;
-    std::printf("fuzz %s: CRASH, exception 0x%08lx on input %zu \"%s\"\n"
-                "  on the %s thread, access %lu at 0x%llx; frames:\n",
-                g_driver, static_cast<unsigned long>(record.ExceptionCode), g_tryingIndex,
-                g_trying ? Escape(*g_trying).c_str() : "", GetCurrentThreadId() == g_mainThread ? "main" : "another",
+    if (g_trying)
+        std::printf("fuzz %s: CRASH, exception 0x%08lx on input %zu \"%s\"\n", g_driver,
+                    static_cast<unsigned long>(record.ExceptionCode), g_tryingIndex, Escape(*g_trying).c_str());
+    else  // the summary was printed: the objects of the run are going, or the process is ending
+        std::printf("fuzz %s: CRASH, exception 0x%08lx after its %zu inputs\n", g_driver,
+                    static_cast<unsigned long>(record.ExceptionCode), g_tryingIndex);
+    std::printf("  on the %s thread, access %lu at 0x%llx; frames:\n", GetCurrentThreadId() == g_mainThread ? "main" : "another",
                 static_cast<unsigned long>(record.NumberParameters > 0 ? record.ExceptionInformation[0] : 0),
                 static_cast<unsigned long long>(record.NumberParameters > 1 ? record.ExceptionInformation[1] : 0));
     PrintFrame(record.ExceptionAddress);
@@ -97,6 +100,7 @@ bool Run::Summary() const {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     std::printf("fuzz %s: %zu inputs, %zu faults (seed %u, %.0f s)\n", driver_, inputs_, faults_, seed_, seconds);
     std::fflush(stdout);
+    g_trying = nullptr;
     return faults_ == 0;
 }
 
