@@ -145,8 +145,11 @@ private:
     // loaded here first so that it carries the simulator's redirections; before, from the DLL.
     template <class I> co<I> CreateObject(const wchar_t* hostKey, REFCLSID direct);
 
-    Terminal terminal_;
+    // Before the terminal, so that it goes after it: the terminal's objects still hold the plugin's
+    // (the sinks of a cash session a failed payment line left open), and their last release runs
+    // the plugin's code.
     PluginModule module_;
+    Terminal terminal_;
     std::wstring pluginPath_;
     co<IPaylantraPlugin> plugin_;
     co<IPaylantraControlPlugin> control_;

@@ -18,11 +18,15 @@ public:
     bool More();
     // Records a fault with the input that caused it (printed escaped, so that it can be replayed).
     void Fault(const std::string& what, const std::wstring& input);
-    // The input being tried, printed if the process dies on it.
+    // The input being tried, printed if the process dies on it (and at once with --trace).
     void Trying(const std::wstring& input);
     // "fuzz DRIVER: N inputs, N faults (seed S, T s)"; true when there were none.
     bool Summary() const;
     Random random;
+    // Set from the command line: a number of inputs that replaces the time (0: none), and
+    // whether each input is printed before it is tried.
+    static size_t limit;
+    static bool trace;
 
 private:
     const char* driver_;
