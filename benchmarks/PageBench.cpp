@@ -14,7 +14,6 @@
 #include "Plugin/Settings/Config.h"
 #include "Plugin/Page/ControlPage.h"
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -47,19 +46,18 @@ void StoreDenominations(unsigned count) {
     }
 }
 
-// Each refresh comes from `refresh` (its number), and is done once `shown` says so.
+// Each refresh comes from `refresh`, and is done once `shown` says so.
 template <class Refresh, class Shown>
 Figures Refreshes(Host::Scenario& scenario, unsigned refreshes, Refresh refresh, Shown shown) {
     RegistryCalls::Reset();
-    const auto start = std::chrono::steady_clock::now();
+    Bench::Stopwatch watch;
     for (unsigned i = 0; i < refreshes; ++i) {
-        refresh(i);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        for (Host::PumpMessages(0); !shown(i); Host::PumpMessages(0))
-            if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("the page did not show a note within 10 s");
+        refresh();
+        Bench::Stopwatch waiting;
+        for (Host::PumpMessages(0); !shown(); Host::PumpMessages(0))
+            if (waiting.Ms() > 10000) throw std::runtime_error("the page did not show a note within 10 s");
     }
-    const std::chrono::duration<double, std::milli> spent = std::chrono::steady_clock::now() - start;
-    Figures figures{spent.count() / refreshes, RegistryCalls::Taken(), refreshes, 0};
+    Figures figures{watch.Ms() / refreshes, RegistryCalls::Taken(), refreshes, 0};
     figures.rows = ListView(Host::PageControl(scenario, TallymarkControlPage::kNotesList)).RowCount();
     return figures;
 }
@@ -86,13 +84,13 @@ int Run(unsigned refreshes, unsigned rounds) {
             ListView list(Host::PageControl(scenario, TallymarkControlPage::kNotesList));
             RegKey counter(HKEY_LOCAL_MACHINE, std::wstring(Plugin::kBillCountersKey) + L"\\Collect\\RUB", false, kRegWriteAccess);
             DWORD notes = 1;
-            auto note = [&](unsigned) { counter[L"1"] = ++notes; };
-            auto noteShown = [&](unsigned) { return list.Cell(0, 1) == std::to_wstring(notes); };
-            auto readAll = [&](unsigned) {
+            auto note = [&] { counter[L"1"] = ++notes; };
+            auto noteShown = [&] { return list.Cell(0, 1) == std::to_wstring(notes); };
+            auto readAll = [&] {
                 long result = 0;
                 page.page->Command(TallymarkControlPage::kRefresh, 0, &result);
             };
-            auto done = [](unsigned) { return true; };
+            auto done = [] { return true; };
             for (bool afterNote : {true, false}) {
                 Figures best;
                 for (unsigned r = 0; r < rounds; ++r) {
